@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# Sets up Python 3.14 and the project's virtual environment in <repo>/.venv.
+# Uses python3.14 from PATH when there is one; otherwise unpacks Debian sid's
+# binary packages into <repo>/.toolchain, since the distribution here ships an
+# older Python. Progress goes to stderr; the venv's python is printed on stdout.
+set -euo pipefail
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+TOOLCHAIN=$REPO/.toolchain
+ROOT=$TOOLCHAIN/root
+VENV=$REPO/.venv
+SUITE=sid
+DEBS=(
+  libc6 libgcc-s1 libc-gconv-modules-extra
+  python3.14 python3.14-minimal libpython3.14-minimal libpython3.14-stdlib
+  libpython3.14 libpython3.14-dev python3.14-dev python3.14-venv
+  python3-pip-whl python3-setuptools-whl
+  libssl3t64 libexpat1 zlib1g libbz2-1.0 libdb5.3t64 libffi8 liblzma5
+  libncursesw6 libreadline8t64 libsqlite3-0 libtinfo6 libuuid1 libzstd1
+  libcrypt1 media-types tzdata libmpdec4
+)
+STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
+PY_PACKAGES=(pytest numpy hypothesis scikit-build-core)
+PY_IMPORTS='import pytest, numpy, hypothesis, scikit_build_core'
+# scikit-build-core's default minimums.
+declare -A TOOL_MIN=([cmake]=3.15 [ninja]=1.5)
+
+LOG=$(mktemp)
+trap 'rm -f "$LOG"' EXIT
+
+say() { printf 'provision: %s\n' "$*" >&2; }
+die() { printf 'provision: error: %s\n' "$*" >&2; exit 1; }
+
+# Runs a command quietly; its output is shown only when it fails.
+run() {
+  local what=$1
+  shift
+  if ! "$@" >"$LOG" 2>&1; then
+    tail -n 40 "$LOG" >&2
+    die "$what failed"
+  fi
+}
+
+# First Debian main-archive URI in the system's apt sources (both formats).
+debian_mirror() {
+  local f files=()
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [[ -f $f && -r $f ]] && files+=("$f")
+  done
+  ((${#files[@]})) || return 0
+  sed 's/#.*//' "${files[@]}" |
+    grep -E '^[[:space:]]*(deb[[:space:]]|URIs:)' |
+    grep -oE '[a-z0-9+]+://[^][:space:]]+' |
+    grep -m1 -E '/debian/?$' || true
+}
+
+ensure_patchelf() {
+  command -v patchelf >/dev/null && return
+  ((EUID == 0)) || die "patchelf is missing: install it (apt-get install patchelf) and rerun"
+  say "installing patchelf"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! apt-get install -y patchelf >"$LOG" 2>&1; then
+    run "apt-get update" apt-get update
+    run "apt-get install patchelf" apt-get install -y patchelf
+  fi
+}
+
+toolchain_key() {
+  printf '%s\n' "$ROOT" "$SUITE" "${DEBS[@]}" | sha256sum | cut -d' ' -f1
+}
+
+provision_toolchain() {
+  local key py=$ROOT/usr/bin/python3.14
+  key=$(toolchain_key)
+  if [[ -f $TOOLCHAIN/stamp && $(<"$TOOLCHAIN/stamp") == "$key" ]] &&
+    "$py" -c "$STDLIB_CHECK" 2>/dev/null; then
+    say "toolchain up to date in $TOOLCHAIN"
+    return
+  fi
+
+  if ! command -v apt-get >/dev/null || ! command -v dpkg >/dev/null; then
+    die "no python3.14 on PATH and no apt-get/dpkg to fetch one: install Python 3.14"
+  fi
+  local mirror arch apt=$TOOLCHAIN/apt debs=$TOOLCHAIN/debs
+  mirror=$(debian_mirror)
+  [[ -n $mirror ]] || die "no Debian archive found in /etc/apt sources"
+  arch=$(dpkg --print-architecture)
+
+  rm -f "$TOOLCHAIN/stamp"
+  mkdir -p "$apt/state/lists/partial" "$apt/cache/archives/partial" \
+    "$apt/sources.list.d" "$apt/preferences.d"
+  : >"$apt/state/status"
+  printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+    "$mirror" "$SUITE" >"$apt/sources.list"
+  # Private state and sources, so the system's apt setup is never touched.
+  # The sandbox user is root because _apt cannot write into the repo.
+  cat >"$apt/apt.conf" <<EOF
+Dir::Etc::SourceList "$apt/sources.list";
+Dir::Etc::SourceParts "$apt/sources.list.d";
+Dir::Etc::Preferences "$apt/preferences";
+Dir::Etc::PreferencesParts "$apt/preferences.d";
+Dir::State "$apt/state";
+Dir::State::Lists "$apt/state/lists";
+Dir::State::status "$apt/state/status";
+Dir::Cache "$apt/cache";
+APT::Architecture "$arch";
+Acquire::Languages "none";
+APT::Sandbox::User "root";
+EOF
+
+  say "fetching package lists for $SUITE from $mirror"
+  run "apt-get update ($SUITE)" apt-get -c "$apt/apt.conf" update
+  say "downloading ${#DEBS[@]} packages"
+  rm -rf "$debs"
+  mkdir -p "$debs"
+  (cd "$debs" && run "apt-get download" apt-get -c "$apt/apt.conf" download "${DEBS[@]}")
+
+  say "unpacking into $ROOT"
+  rm -rf "$ROOT"
+  mkdir -p "$ROOT"
+  local deb
+  for deb in "$debs"/*.deb; do
+    run "unpacking ${deb##*/}" dpkg -x "$deb" "$ROOT"
+  done
+
+  ensure_patchelf
+  local libc=("$ROOT"/usr/lib/*/libc.so.6)
+  [[ -f ${libc[0]} ]] || die "libc6 unpacked no libc.so.6"
+  local libdir=${libc[0]%/libc.so.6} interp
+  interp=$(patchelf --print-interpreter "$py")
+  say "pointing python3.14 at the unpacked loader and libraries"
+  run "patchelf" patchelf --set-interpreter "$libdir/${interp##*/}" \
+    --force-rpath --set-rpath "$libdir" "$py"
+
+  local inc=$ROOT/usr/include/python3.14
+  [[ -f $inc/Python.h ]] || die "missing $inc/Python.h"
+  # Debian's pyconfig.h only forwards to the multiarch copy; inlining it lets
+  # the single include dir that FindPython reports be enough.
+  cp "$ROOT/usr/include/${libdir##*/}/python3.14/pyconfig.h" "$inc/pyconfig.h"
+
+  say "checking the interpreter's standard library"
+  run "interpreter check ($STDLIB_CHECK)" "$py" -c "$STDLIB_CHECK"
+  printf '%s\n' "$key" >"$TOOLCHAIN/stamp"
+}
+
+# True when "$1 --version" reports at least version $2.
+tool_usable() {
+  local v
+  v=$("$1" --version 2>/dev/null | grep -oE '[0-9]+(\.[0-9]+)+' | head -n1) || return 1
+  [[ -n $v ]] && printf '%s\n' "$2" "$v" | sort -V -C
+}
+
+# $1: base interpreter; $2: pip wheel to bootstrap from, empty to use ensurepip.
+provision_venv() {
+  local python=$1 pip_wheel=$2 vpy=$VENV/bin/python key
+  key=$(printf '%s\n' "$(readlink -f "$python")" "${PY_PACKAGES[@]}" | sha256sum | cut -d' ' -f1)
+
+  # Anything short of a working venv is rebuilt whole: pip would trust the
+  # metadata a damaged one leaves behind.
+  if [[ -f $VENV/.provision-stamp && $(<"$VENV/.provision-stamp") == "$key" ]] &&
+    "$vpy" -c "$PY_IMPORTS" 2>/dev/null; then
+    say "venv up to date in $VENV"
+  else
+    say "creating $VENV"
+    rm -rf "$VENV"
+    if [[ -n $pip_wheel ]]; then
+      run "venv creation" "$python" -m venv --without-pip "$VENV"
+      say "installing pip from ${pip_wheel##*/}"
+      run "pip bootstrap" "$vpy" "$pip_wheel/pip" install --no-index "$pip_wheel"
+    else
+      run "venv creation" "$python" -m venv "$VENV"
+    fi
+    say "installing ${PY_PACKAGES[*]}"
+    run "pip install ${PY_PACKAGES[*]}" "$vpy" -m pip install "${PY_PACKAGES[@]}"
+    run "import check ($PY_IMPORTS)" "$vpy" -c "$PY_IMPORTS"
+    printf '%s\n' "$key" >"$VENV/.provision-stamp"
+  fi
+
+  # The build runs without isolation, so the venv must reach both tools.
+  local tool min
+  for tool in cmake ninja; do
+    min=${TOOL_MIN[$tool]}
+    if tool_usable "$VENV/bin/$tool" "$min" || tool_usable "$tool" "$min"; then
+      continue
+    fi
+    say "no $tool >= $min found, installing it into the venv"
+    run "pip install $tool" "$vpy" -m pip install "$tool"
+  done
+}
+
+main() {
+  local python pip_wheel=""
+  if python=$(command -v python3.14) && "$python" -c 'import sys' 2>/dev/null; then
+    say "using $python"
+    local inc
+    inc=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
+    [[ -f $inc/Python.h ]] || die "$python has no headers in $inc (install its -dev package)"
+  else
+    provision_toolchain
+    python=$ROOT/usr/bin/python3.14
+    local wheels=("$ROOT"/usr/share/python-wheels/pip-*.whl)
+    [[ -f ${wheels[0]} ]] || die "no pip wheel in $ROOT/usr/share/python-wheels"
+    pip_wheel=${wheels[0]}
+  fi
+  provision_venv "$python" "$pip_wheel"
+  say "ready"
+  printf '%s\n' "$VENV/bin/python"
+}
+
+main "$@"

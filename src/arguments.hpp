@@ -1,0 +1,91 @@
+// Matching a call's arguments to a fixed list of positional-or-keyword parameters, and
+// converting each one with the parameter's name in its type error.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "conversions.hpp"
+#include "exceptions.hpp"
+
+namespace hydrokit::py {
+
+// Matches arguments to `names` (the first `required` of them are required) or raises the
+// interpreter-style TypeError labelled with `label` ("run_clark_uh()",
+// "ElevationStorage.__new__()"). `values` receives borrowed references, null where absent.
+void match_vectorcall(const char* label, std::span<const char* const> names, size_t required,
+                      PyObject* const* args, size_t nargsf, PyObject* kwnames,
+                      std::span<PyObject*> values);
+void match_tuple(const char* label, std::span<const char* const> names, size_t required,
+                 PyObject* args, PyObject* kwargs, std::span<PyObject*> values);
+
+// The matched arguments of one call. Conversions go through `get`, which names the parameter
+// in a conversion's TypeError.
+template <size_t N>
+class Arguments {
+  public:
+    Arguments(const std::array<const char*, N>& names, const std::array<PyObject*, N>& values)
+        : names_(names), values_(values) {}
+
+    template <class T>
+    T get(size_t index) const {
+        return convert<T>(index, values_[index]);
+    }
+
+    // A parameter whose default is not None: the default applies only when nothing was passed.
+    template <class T>
+    T get_or(size_t index, T fallback) const {
+        return values_[index] ? get<T>(index) : fallback;
+    }
+
+    // A parameter whose default is None: absent and None both give no value.
+    template <class T>
+    std::optional<T> get_optional(size_t index) const {
+        PyObject* value = values_[index];
+        if (value == nullptr || value == Py_None) return std::nullopt;
+        return get<T>(index);
+    }
+
+  private:
+    template <class T>
+    T convert(size_t index, PyObject* value) const {
+        try {
+            return From<T>::convert(value);
+        } catch (const PythonError&) {
+            name_argument_in_type_error(names_[index]);
+            throw;
+        }
+    }
+
+    const std::array<const char*, N>& names_;
+    std::array<PyObject*, N> values_;
+};
+
+// The parameter list of one callable, declared once next to its binding.
+template <size_t N>
+struct Signature {
+    const char* label;
+    size_t required;
+    std::array<const char*, N> names;
+
+    Arguments<N> bind(PyObject* const* args, size_t nargsf, PyObject* kwnames) const {
+        std::array<PyObject*, N> values{};
+        match_vectorcall(label, names, required, args, nargsf, kwnames, values);
+        return Arguments<N>(names, values);
+    }
+    Arguments<N> bind(PyObject* args, PyObject* kwargs) const {
+        std::array<PyObject*, N> values{};
+        match_tuple(label, names, required, args, kwargs, values);
+        return Arguments<N>(names, values);
+    }
+};
+
+template <class... Names>
+constexpr Signature<sizeof...(Names)> signature(const char* label, size_t required,
+                                                Names... names) {
+    return {label, required, {names...}};
+}
+
+}  // namespace hydrokit::py

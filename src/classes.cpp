@@ -1,0 +1,37 @@
+#include "classes.hpp"
+
+#include <string>
+#include <vector>
+
+namespace hydrokit::py {
+
+PyTypeObject* create_class(const ClassDescription& description, int basic_size,
+                           destructor deallocate) {
+    std::vector<PyType_Slot> slots = {
+        {Py_tp_doc, const_cast<char*>(description.doc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(deallocate)},
+    };
+    if (description.constructor) {
+        slots.push_back({Py_tp_new, reinterpret_cast<void*>(description.constructor)});
+    }
+    if (description.methods) slots.push_back({Py_tp_methods, description.methods});
+    if (description.attributes) slots.push_back({Py_tp_getset, description.attributes});
+    slots.push_back({0, nullptr});
+    PyType_Spec spec = {description.name, basic_size, 0,
+                        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | description.flags),
+                        slots.data()};
+    PyObject* type = PyType_FromSpec(&spec);
+    if (type == nullptr) {
+        PyObject* cause = PyErr_GetRaisedException();
+        std::string class_name = description.name;
+        class_name = class_name.substr(class_name.rfind('.') + 1);
+        PyErr_Format(PyExc_RuntimeError, "An error occurred while initializing class %s",
+                     class_name.c_str());
+        PyObject* error = PyErr_GetRaisedException();
+        PyException_SetCause(error, cause);
+        PyErr_SetRaisedException(error);
+    }
+    return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace hydrokit::py

@@ -1,0 +1,77 @@
+// Python classes whose instances hold one C++ value, and the once-per-process type objects.
+#pragma once
+
+#include <new>
+#include <utility>
+
+#include "conversions.hpp"
+#include "once.hpp"
+
+namespace hydrokit::py {
+
+template <class T>
+struct Instance {
+    PyObject_HEAD T value;
+};
+
+template <class T>
+T& value_of(PyObject* self) {
+    return reinterpret_cast<Instance<T>*>(self)->value;
+}
+
+// A new instance of `type` (the class itself or a subclass) holding `value`.
+template <class T>
+Ref wrap_value(PyTypeObject* type, T value) {
+    Ref self = Ref::steal(type->tp_alloc(type, 0));
+    new (&value_of<T>(self.get())) T(std::move(value));
+    return self;
+}
+
+template <class T>
+void destroy_value(PyObject* self) {
+    value_of<T>(self).~T();
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// The static description of one class. The arrays it points to live as long as the process.
+struct ClassDescription {
+    const char* name;  // "builtins.<Class>": every class shows the module "builtins"
+    const char* doc;
+    unsigned long flags;  // on top of Py_TPFLAGS_DEFAULT
+    newfunc constructor;  // null when Python may not instantiate the class
+    PyMethodDef* methods;
+    PyGetSetDef* attributes;
+};
+
+// Builds a type from its description, or sets RuntimeError "An error occurred while
+// initializing class <Class>" caused by the underlying failure and returns null.
+PyTypeObject* create_class(const ClassDescription& description, int basic_size,
+                           destructor deallocate);
+
+// Everything a binding needs to expose core type T as a Python class: PythonClass<T>
+// specialisations derive from this and add `name` and `type()`.
+template <class T>
+struct BoundClass {
+    static T value(PyObject* self) { return value_of<T>(self); }
+    static Ref wrap(PyTypeObject* type, T value) { return wrap_value(type, std::move(value)); }
+    static PyTypeObject* create(Once<PyTypeObject>& once, const ClassDescription& description) {
+        return once.get(
+            [&] { return create_class(description, sizeof(Instance<T>), destroy_value<T>); });
+    }
+};
+
+// The calling convention METH_FASTCALL | METH_KEYWORDS, stored in a PyMethodDef.
+using FastcallMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+inline PyCFunction as_method(FastcallMethod method) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
+
+// A read-only attribute that returns a new Python object built from one field.
+template <class T, auto Field>
+PyObject* get_field(PyObject* self, void*) {
+    return guarded([&] { return to_python(value_of<T>(self).*Field); });
+}
+
+}  // namespace hydrokit::py

@@ -1,0 +1,241 @@
+#include "conversions.hpp"
+
+#include <datetime.h>
+
+#include <cstring>
+
+#include "once.hpp"
+
+namespace hydrokit::py {
+
+namespace {
+
+Once<PyDateTime_CAPI> datetime_capsule;
+
+// Imports the interpreter's datetime interface on first use; the datetime.h macros of this
+// file read it through PyDateTimeAPI.
+void require_datetime_api() {
+    PyDateTimeAPI = datetime_capsule.get(
+        [] { return static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0)); });
+    if (PyDateTimeAPI == nullptr) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_ImportError, "failed to import `datetime` C API");
+        }
+        throw PythonError{};
+    }
+}
+
+double item_as_double(PyObject* item) {
+    if (PyFloat_CheckExact(item)) return PyFloat_AS_DOUBLE(item);
+    double value = PyFloat_AsDouble(item);
+    if (value == -1.0 && PyErr_Occurred()) throw PythonError{};
+    return value;
+}
+
+// A one-dimensional, C-contiguous buffer of native doubles (a float64 numpy array or an
+// array.array('d')) is read directly: its items are exactly the floats iteration would give.
+bool read_double_buffer(PyObject* value, std::vector<double>& out) {
+    if (!PyObject_CheckBuffer(value)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(value, &view, PyBUF_FORMAT | PyBUF_ND) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool doubles =
+        view.ndim == 1 && view.itemsize == sizeof(double) && view.format &&
+        (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0);
+    if (doubles) {
+        const auto* first = static_cast<const double*>(view.buf);
+        out.assign(first, first + view.shape[0]);
+    }
+    PyBuffer_Release(&view);
+    return doubles;
+}
+
+std::string exception_type_name(PyObject* exception) {
+    PyObject* name = PyType_GetName(Py_TYPE(exception));
+    const char* text = name ? PyUnicode_AsUTF8(name) : nullptr;
+    std::string result = text ? text : "<failed to extract type name>";
+    Py_XDECREF(name);
+    PyErr_Clear();
+    return result;
+}
+
+std::string exception_message(PyObject* exception) {
+    PyObject* message = PyObject_Str(exception);
+    const char* text = message ? PyUnicode_AsUTF8(message) : nullptr;
+    std::string result = text ? text : "<exception str() failed>";
+    Py_XDECREF(message);
+    PyErr_Clear();
+    return result;
+}
+
+}  // namespace
+
+double From<double>::convert(PyObject* value) {
+    return item_as_double(value);
+}
+
+std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
+    if (PyUnicode_Check(value)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    if (!PySequence_Check(value)) raise_type_mismatch(value, "Sequence");
+    std::vector<double> values;
+    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
+        const Py_ssize_t size = PySequence_Fast_GET_SIZE(value);
+        values.reserve(static_cast<size_t>(size));
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(value); ++i) {
+            // A list may shrink while an item's __float__ runs, so the size is read each time.
+            PyObject* item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
+            Ref held = Ref::steal(item);
+            values.push_back(item_as_double(item));
+        }
+        return values;
+    }
+    if (read_double_buffer(value, values)) return values;
+    const Py_ssize_t size = PySequence_Size(value);
+    if (size < 0) {
+        PyErr_Clear();
+    } else {
+        values.reserve(static_cast<size_t>(size));
+    }
+    Ref iterator = Ref::steal(PyObject_GetIter(value));
+    while (PyObject* item = PyIter_Next(iterator.get())) {
+        Ref held = Ref::steal(item);
+        values.push_back(item_as_double(item));
+    }
+    if (PyErr_Occurred()) throw PythonError{};
+    return values;
+}
+
+uint64_t From<uint64_t>::convert(PyObject* value) {
+    Ref number = PyLong_Check(value) ? Ref::borrow(value) : Ref::steal(PyNumber_Index(value));
+    unsigned long long result = PyLong_AsUnsignedLongLong(number.get());
+    if (result == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw PythonError{};
+    return result;
+}
+
+int64_t From<int64_t>::convert(PyObject* value) {
+    long long result = PyLong_AsLongLong(value);
+    if (result == -1 && PyErr_Occurred()) throw PythonError{};
+    return result;
+}
+
+int32_t From<int32_t>::convert(PyObject* value) {
+    int result = PyLong_AsInt(value);
+    if (result == -1 && PyErr_Occurred()) throw PythonError{};
+    return result;
+}
+
+bool From<bool>::convert(PyObject* value) {
+    if (value == Py_True) return true;
+    if (value == Py_False) return false;
+    PyTypeObject* type = Py_TYPE(value);
+    Ref name = Ref::steal(PyType_GetName(type));
+    Ref module = Ref::steal(PyType_GetModuleName(type));
+    const bool numpy_bool =
+        PyUnicode_EqualToUTF8(module.get(), "numpy") &&
+        (PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool"));
+    if (!numpy_bool) raise_type_mismatch(value, "bool");
+    auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
+    if (truth == nullptr) {
+        raise(PyExc_TypeError, "object of type '" + std::string(PyUnicode_AsUTF8(name.get())) +
+                                   "' does not define a '__bool__' conversion");
+    }
+    int result = truth(value);
+    if (result < 0) throw PythonError{};
+    return result != 0;
+}
+
+std::string From<std::string>::convert(PyObject* value) {
+    if (!PyUnicode_Check(value)) raise_type_mismatch(value, "str");
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+    if (text == nullptr) throw PythonError{};
+    return std::string(text, static_cast<size_t>(size));
+}
+
+Duration Timedelta::duration() const {
+    if (days < 0) throw ValueError("Cannot convert a negative timedelta to a duration.");
+    return Duration{static_cast<uint64_t>(days) * 86400 + static_cast<uint64_t>(seconds),
+                    static_cast<uint32_t>(microseconds) * 1000};
+}
+
+Timedelta From<Timedelta>::convert(PyObject* value) {
+    require_datetime_api();
+    if (!PyDelta_Check(value)) raise_type_mismatch(value, "timedelta");
+    return Timedelta{PyDateTime_DELTA_GET_DAYS(value), PyDateTime_DELTA_GET_SECONDS(value),
+                     PyDateTime_DELTA_GET_MICROSECONDS(value)};
+}
+
+void check_dict(PyObject* value) {
+    if (!PyDict_Check(value)) raise_type_mismatch(value, "dict");
+}
+
+std::string dict_key(PyObject* key) {
+    return From<std::string>::convert(key);
+}
+
+std::string union_attempt_text(std::string_view union_name, std::string_view kind) {
+    PyObject* refused = PyErr_GetRaisedException();
+    std::string text = "TypeError: failed to extract field " + std::string(union_name) +
+                       "::" + std::string(kind) + ".0";
+    for (PyObject* cause = refused; cause != nullptr;) {
+        text += ", caused by " + exception_type_name(cause) + ": " + exception_message(cause);
+        PyObject* next = PyException_GetCause(cause);
+        Py_DECREF(cause);
+        cause = next;
+    }
+    return text;
+}
+
+void raise_union_mismatch(std::string_view union_name, std::span<const std::string_view> kinds,
+                          const std::vector<std::string>& reasons) {
+    std::string message = "failed to extract enum " + std::string(union_name) + " ('";
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        if (i > 0) message += " | ";
+        message += kinds[i];
+    }
+    message += "')";
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        message += "\n- variant " + std::string(kinds[i]) + " (" + std::string(kinds[i]) +
+                   "): " + reasons[i];
+    }
+    raise(PyExc_TypeError, message);
+}
+
+Ref to_python(double value) {
+    return Ref::steal(PyFloat_FromDouble(value));
+}
+
+Ref to_python(std::optional<double> value) {
+    return value ? to_python(*value) : Ref::borrow(Py_None);
+}
+
+Ref to_python(int64_t value) {
+    return Ref::steal(PyLong_FromLongLong(value));
+}
+
+Ref to_python(uint64_t value) {
+    return Ref::steal(PyLong_FromUnsignedLongLong(value));
+}
+
+Ref to_python(const std::vector<double>& values) {
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (size_t i = 0; i < values.size(); ++i) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(values[i]).release());
+    }
+    return list;
+}
+
+Ref to_python(std::string_view text) {
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+Ref timedelta_from_seconds(int64_t seconds) {
+    require_datetime_api();
+    return Ref::steal(
+        PyDelta_FromDSU(static_cast<int>(seconds / 86400), static_cast<int>(seconds % 86400), 0));
+}
+
+}  // namespace hydrokit::py

@@ -1,0 +1,186 @@
+// Python values to internal values (`From<T>::convert`) and back (`to_python`). A failed
+// conversion sets the Python exception and throws PythonError.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "exceptions.hpp"
+#include "utils/duration.hpp"
+#include "utils/named_map.hpp"
+
+namespace hydrokit::py {
+
+template <class T>
+struct From;
+
+template <>
+struct From<double> {
+    static double convert(PyObject* value);
+};
+
+// The sequence rule: any sequence but `str`, every item converted as a double.
+template <>
+struct From<std::vector<double>> {
+    static std::vector<double> convert(PyObject* value);
+};
+
+template <>
+struct From<uint64_t> {
+    static uint64_t convert(PyObject* value);
+};
+
+template <>
+struct From<int64_t> {
+    static int64_t convert(PyObject* value);
+};
+
+template <>
+struct From<int32_t> {
+    static int32_t convert(PyObject* value);
+};
+
+// True and False, or numpy's boolean scalar through its truth value; never an int or None.
+template <>
+struct From<bool> {
+    static bool convert(PyObject* value);
+};
+
+template <>
+struct From<std::string> {
+    static std::string convert(PyObject* value);
+};
+
+// A `datetime.timedelta` whose type has been checked. Its sign is checked later, when an
+// entry point asks for the duration, because entry points do the two at different moments.
+struct Timedelta {
+    int days = 0;
+    int seconds = 0;
+    int microseconds = 0;
+
+    // Fails with ValueError for a negative timedelta.
+    Duration duration() const;
+};
+
+template <>
+struct From<Timedelta> {
+    static Timedelta convert(PyObject* value);
+};
+
+// Instances of the module's classes: `PythonClass<T>` (classes.hpp) names the class.
+template <class T>
+struct PythonClass;
+
+template <class T>
+requires requires {
+    PythonClass<T>::type();
+}
+struct From<T> {
+    static T convert(PyObject* value) {
+        PyTypeObject* type = PythonClass<T>::type();
+        if (type == nullptr) throw PythonError{};
+        if (!PyObject_TypeCheck(value, type)) raise_type_mismatch(value, PythonClass<T>::name);
+        return PythonClass<T>::value(value);
+    }
+};
+
+// Requires `value` to be a `dict` (or subclass).
+void check_dict(PyObject* value);
+// Requires a `str` key and returns its UTF-8 text.
+std::string dict_key(PyObject* key);
+
+// A `dict` with `str` keys, read in the dict's order.
+template <class T>
+struct From<NamedMap<T>> {
+    static NamedMap<T> convert(PyObject* value) {
+        check_dict(value);
+        NamedMap<T> entries;
+        entries.reserve(static_cast<size_t>(PyDict_GET_SIZE(value)));
+        Py_ssize_t position = 0;
+        PyObject* key;
+        PyObject* item;
+        while (PyDict_Next(value, &position, &key, &item)) {
+            std::string name = dict_key(key);
+            entries.emplace_back(std::move(name), From<T>::convert(item));
+        }
+        return entries;
+    }
+};
+
+// Names for the error of a union conversion: `UnionNames<V>::name` and `::kinds`, one kind per
+// alternative of the variant in order.
+template <class Variant>
+struct UnionNames;
+
+// The union rule: the first alternative whose conversion succeeds wins; when none does,
+// the TypeError lists every alternative with the reason it was refused.
+std::string union_attempt_text(std::string_view union_name, std::string_view kind);
+[[noreturn]] void raise_union_mismatch(std::string_view union_name,
+                                       std::span<const std::string_view> kinds,
+                                       const std::vector<std::string>& reasons);
+
+template <class... Kinds>
+struct From<std::variant<Kinds...>> {
+    using Union = std::variant<Kinds...>;
+
+    static Union convert(PyObject* value) {
+        constexpr auto& kinds = UnionNames<Union>::kinds;
+        std::vector<std::string> reasons;
+        std::optional<Union> result;
+        size_t index = 0;
+        (try_kind<Kinds>(value, kinds[index++], result, reasons) || ...);
+        if (!result) raise_union_mismatch(UnionNames<Union>::name, kinds, reasons);
+        return std::move(*result);
+    }
+
+  private:
+    template <class Kind>
+    static bool try_kind(PyObject* value, std::string_view kind, std::optional<Union>& result,
+                         std::vector<std::string>& reasons) {
+        try {
+            result.emplace(std::in_place_type<Kind>, From<Kind>::convert(value));
+            return true;
+        } catch (const PythonError&) {
+            reasons.push_back(union_attempt_text(UnionNames<Union>::name, kind));
+            return false;
+        }
+    }
+};
+
+Ref to_python(double value);
+Ref to_python(std::optional<double> value);
+Ref to_python(int64_t value);
+Ref to_python(uint64_t value);
+Ref to_python(const std::vector<double>& values);
+Ref to_python(std::string_view text);
+// A `datetime.timedelta` of whole seconds, normalised to days and seconds.
+Ref timedelta_from_seconds(int64_t seconds);
+
+template <class T>
+requires requires {
+    PythonClass<T>::type();
+}
+Ref to_python(T value) {
+    return PythonClass<T>::wrap(PythonClass<T>::type(), std::move(value));
+}
+
+// A new `dict` in the map's order.
+template <class T>
+Ref to_python(const NamedMap<T>& entries) {
+    Ref dict = Ref::steal(PyDict_New());
+    for (const auto& [name, value] : entries) {
+        Ref key = to_python(std::string_view(name));
+        Ref item = to_python(value);
+        check(PyDict_SetItem(dict.get(), key.get(), item.get()));
+    }
+    return dict;
+}
+
+}  // namespace hydrokit::py

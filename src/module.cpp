@@ -1,0 +1,121 @@
+// The seven initialisation entry points and the builders of the module tree.
+#include <atomic>
+
+#include "exceptions.hpp"
+#include "module_tree.hpp"
+#include "utils/time_series_py.hpp"
+
+namespace hydrokit::py {
+
+namespace {
+
+// Content builders: each fills one submodule, and the standalone module of the same content.
+
+void init_reach(PyObject*) {}
+
+void init_reservoir(PyObject* module) {
+    Ref utils = new_module("reservoir_utils");
+    add_submodule(module, utils.get());
+}
+
+void init_transform(PyObject*) {}
+
+void init_loss(PyObject*) {}
+
+void init_baseflow(PyObject*) {}
+
+void init_metrics(PyObject*) {}
+
+void build_submodule(PyObject* top, const char* name, void (*fill)(PyObject*)) {
+    Ref module = new_module(name);
+    fill(module.get());
+    add_submodule(top, module.get());
+}
+
+void build_hydrokit(PyObject* top) {
+    Ref utils = new_module("utils");
+    add_class(utils.get(), PythonClass<ContinuousSeries>::type());
+    add_class(utils.get(), PythonClass<IncrementalSeries>::type());
+    add_submodule(top, utils.get());
+    build_submodule(top, "reach", init_reach);
+    build_submodule(top, "reservoir", init_reservoir);
+    build_submodule(top, "rainfall_transform", init_transform);
+    build_submodule(top, "rainfall_loss", init_loss);
+    build_submodule(top, "baseflow", init_baseflow);
+    build_submodule(top, "metrics", init_metrics);
+}
+
+// The type objects are created once per process, so they can serve only the interpreter
+// that loaded the module first; any other interpreter is refused at import.
+std::atomic<int64_t> owning_interpreter{-1};
+
+void require_owning_interpreter() {
+    const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+    int64_t expected = -1;
+    if (owning_interpreter.compare_exchange_strong(expected, current) || expected == current) {
+        return;
+    }
+    raise(PyExc_ImportError,
+          "hydrokit can only be imported in one interpreter per process; it is already loaded "
+          "in another");
+}
+
+template <void (*Build)(PyObject*)>
+int execute(PyObject* module) {
+    return guarded([&] {
+        if (!PyModule_Check(module)) {
+            raise_type_mismatch(module, "module");
+        }
+        require_owning_interpreter();
+        Build(module);
+        return 0;
+    });
+}
+
+template <void (*Build)(PyObject*)>
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(execute<Build>)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+template <void (*Build)(PyObject*)>
+PyModuleDef definition(const char* name) {
+    return {PyModuleDef_HEAD_INIT, name, "", 0, nullptr, slots<Build>, nullptr, nullptr, nullptr};
+}
+
+PyModuleDef hydrokit_module = definition<build_hydrokit>("hydrokit");
+PyModuleDef reach_module = definition<init_reach>("init_reach");
+PyModuleDef reservoir_module = definition<init_reservoir>("init_reservoir");
+PyModuleDef transform_module = definition<init_transform>("init_transform");
+PyModuleDef loss_module = definition<init_loss>("init_loss");
+PyModuleDef baseflow_module = definition<init_baseflow>("init_baseflow");
+PyModuleDef metrics_module = definition<init_metrics>("init_metrics");
+
+}  // namespace
+
+}  // namespace hydrokit::py
+
+using namespace hydrokit::py;
+
+PyMODINIT_FUNC PyInit_hydrokit() {
+    return PyModuleDef_Init(&hydrokit_module);
+}
+PyMODINIT_FUNC PyInit_init_reach() {
+    return PyModuleDef_Init(&reach_module);
+}
+PyMODINIT_FUNC PyInit_init_reservoir() {
+    return PyModuleDef_Init(&reservoir_module);
+}
+PyMODINIT_FUNC PyInit_init_transform() {
+    return PyModuleDef_Init(&transform_module);
+}
+PyMODINIT_FUNC PyInit_init_loss() {
+    return PyModuleDef_Init(&loss_module);
+}
+PyMODINIT_FUNC PyInit_init_baseflow() {
+    return PyModuleDef_Init(&baseflow_module);
+}
+PyMODINIT_FUNC PyInit_init_metrics() {
+    return PyModuleDef_Init(&metrics_module);
+}

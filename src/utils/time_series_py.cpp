@@ -1,0 +1,131 @@
+#include "utils/time_series_py.hpp"
+
+#include "arguments.hpp"
+
+namespace hydrokit::py {
+
+namespace {
+
+// Construction is the same for both classes; only the label of the argument errors differs.
+template <class Series>
+Ref construct(PyTypeObject* type, const Signature<3>& parameters, PyObject* args,
+              PyObject* kwargs) {
+    auto arguments = parameters.bind(args, kwargs);
+    Series series;
+    series.data = arguments.template get<std::vector<double>>(0);
+    const Timedelta step = arguments.template get<Timedelta>(1);
+    series.kind = arguments.template get<std::string>(2);
+    check_kind(series.kind);
+    series.time_step = time_step_seconds(step.duration());
+    return wrap_value(type, std::move(series));
+}
+
+template <class Series>
+PyObject* get_time_step(PyObject* self, void*) {
+    return guarded([&] { return timedelta_from_seconds(value_of<Series>(self).time_step); });
+}
+
+template <class Series>
+PyGetSetDef series_attributes[] = {
+    {"data", get_field<Series, &Series::data>, nullptr, nullptr, nullptr},
+    {"kind", get_field<Series, &Series::kind>, nullptr, nullptr, nullptr},
+    {"time_step", get_time_step<Series>, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// ContinuousTimeSeries
+
+constexpr auto continuous_parameters =
+    signature("ContinuousTimeSeries.__new__()", 3, "data", "time_step", "kind");
+
+PyObject* continuous_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] { return construct<ContinuousSeries>(type, continuous_parameters, args, kwargs); });
+}
+
+PyObject* continuous_total_duration(PyObject* self, PyObject*) {
+    return guarded([&] { return to_python(value_of<ContinuousSeries>(self).span()); });
+}
+
+PyMethodDef continuous_methods[] = {
+    {"total_duration", continuous_total_duration, METH_NOARGS,
+     "total_duration($self)\n--\n\nTotal duration from first to last data point (seconds)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassDescription continuous_class = {
+    "builtins.ContinuousTimeSeries",
+    "ContinuousTimeSeries(data, time_step, kind)\n--\n\n"
+    "A uniformly-spaced time series where each value represents a quantity at a\n"
+    "discrete point in time (e.g. discharge, elevation, storage).\n\n"
+    "Total duration spans first to last point: `time_step * (len(data) - 1)`.\n"
+    "Supports linear interpolation between points.",
+    Py_TPFLAGS_BASETYPE,
+    continuous_new,
+    continuous_methods,
+    series_attributes<ContinuousSeries>,
+};
+
+Once<PyTypeObject> continuous_type;
+
+// IncrementalTimeSeries
+
+constexpr auto incremental_parameters =
+    signature("IncrementalTimeSeries.__new__()", 3, "data", "time_step", "kind");
+constexpr auto disaggregate_parameters =
+    signature("IncrementalTimeSeries.disaggregate()", 1, "target_step");
+
+PyObject* incremental_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded(
+        [&] { return construct<IncrementalSeries>(type, incremental_parameters, args, kwargs); });
+}
+
+PyObject* incremental_total_duration(PyObject* self, PyObject*) {
+    return guarded([&] { return to_python(value_of<IncrementalSeries>(self).total_duration()); });
+}
+
+PyObject* incremental_disaggregate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+    return guarded([&] {
+        auto arguments = disaggregate_parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        const int32_t target_step = arguments.get<int32_t>(0);
+        return to_python(value_of<IncrementalSeries>(self).disaggregate(target_step));
+    });
+}
+
+PyMethodDef incremental_methods[] = {
+    {"total_duration", incremental_total_duration, METH_NOARGS,
+     "total_duration($self)\n--\n\nTotal duration spanning all time step intervals (seconds)."},
+    {"disaggregate", as_method(incremental_disaggregate), METH_FASTCALL | METH_KEYWORDS,
+     "disaggregate($self, target_step)\n--\n\n"
+     "Disaggregates to a finer `target_step` (seconds) by uniformly\n"
+     "distributing each bucket's value. Total depth is preserved."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const ClassDescription incremental_class = {
+    "builtins.IncrementalTimeSeries",
+    "IncrementalTimeSeries(data, time_step, kind)\n--\n\n"
+    "A uniformly-spaced time series where each value represents a quantity\n"
+    "accumulated over one time step interval (e.g. rainfall depth, volume added).\n\n"
+    "Total duration spans all intervals: `time_step * len(data)`.\n"
+    "Supports disaggregation to a finer time step.",
+    Py_TPFLAGS_BASETYPE,
+    incremental_new,
+    incremental_methods,
+    series_attributes<IncrementalSeries>,
+};
+
+Once<PyTypeObject> incremental_type;
+
+}  // namespace
+
+PyTypeObject* PythonClass<ContinuousSeries>::type() {
+    return create(continuous_type, continuous_class);
+}
+
+PyTypeObject* PythonClass<IncrementalSeries>::type() {
+    return create(incremental_type, incremental_class);
+}
+
+}  // namespace hydrokit::py
