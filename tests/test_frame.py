@@ -322,6 +322,8 @@ def test_bound_method_signature():
         (([1.0], HOUR, "rainfall"), {"step": 1}, "got an unexpected keyword argument 'step'"),
         ((), {"Data": [1.0]}, "got an unexpected keyword argument 'Data'"),
         (("not data",), {"bogus": 1}, "got an unexpected keyword argument 'bogus'"),
+        (([1.0], HOUR), {"kind\x00": "rainfall"}, "got an unexpected keyword argument 'kind\x00'"),
+        (([1.0], HOUR, "rainfall"), {"\ud800": 1}, "got an unexpected keyword argument '\ud800'"),
         (([1.0],), {"data": [2.0], "time_step": HOUR, "kind": "x"}, "got multiple values for argument 'data'"),
         (([1.0], HOUR, "rainfall"), {"kind": "volume"}, "got multiple values for argument 'kind'"),
         ((), {}, "missing 3 required positional arguments: 'data', 'time_step', and 'kind'"),
@@ -353,6 +355,7 @@ def test_constructor_takes_keywords_in_any_order(cls):
         ((), {"step": 900}, "got an unexpected keyword argument 'step'"),
         ((900,), {"target_step": 900}, "got multiple values for argument 'target_step'"),
         (("900",), {"extra": 1}, "got an unexpected keyword argument 'extra'"),
+        ((), {"target_step\x00": 900}, "got an unexpected keyword argument 'target_step\x00'"),
     ],
 )
 def test_disaggregate_matching(args, kwargs, message):
@@ -434,6 +437,10 @@ float32_values = np.array([0.1, 2.5, -3.3], dtype=np.float32)
         (Readings([1.0, 2.0, 3.0]), [1.0, 2.0, 3.0]),
         (Readings([1.0, 2.0, 3.0], length=1), [1.0, 2.0, 3.0]),
         (UnsizedReadings([4.0, 5.0]), [4.0, 5.0]),
+        # An overstated length is only a sizing hint, never a reason to refuse the data.
+        (Readings([1.0, 2.0], length=2**40), [1.0, 2.0]),
+        (Readings([1.0, 2.0], length=2**62), [1.0, 2.0]),
+        (Readings([1.0, 2.0], length=10**20), [1.0, 2.0]),
         ([], []),
     ],
 )
@@ -485,16 +492,26 @@ def test_data_refused(data, message):
         assert str(excinfo.value) == f"argument 'data': {message}"
 
 
-def test_type_name_in_mismatch_is_qualified():
-    class Outer:
-        class Record:
-            pass
+class Outer:
+    class Record:
+        pass
 
+
+class Logger:
+    pass
+
+
+Logger.__qualname__ = "Logger\x00v2"
+
+
+@pytest.mark.parametrize(
+    "value, type_name", [(Outer.Record(), "Outer.Record"), (Logger(), "Logger\x00v2")]
+)
+def test_mismatch_shows_the_whole_qualified_name(value, type_name):
     with pytest.raises(TypeError) as excinfo:
-        make(ContinuousTimeSeries, data=Outer.Record())
+        make(ContinuousTimeSeries, data=value)
     assert str(excinfo.value) == (
-        "argument 'data': 'test_type_name_in_mismatch_is_qualified.<locals>.Outer.Record' "
-        "object is not an instance of 'Sequence'"
+        f"argument 'data': '{type_name}' object is not an instance of 'Sequence'"
     )
 
 

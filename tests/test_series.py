@@ -47,7 +47,7 @@ def test_empty_series_accepted(cls):
 @pytest.mark.parametrize("cls", SERIES_CLASSES)
 @pytest.mark.parametrize(
     "kind",
-    ["Discharge", "flow", "", " rainfall", "rainfall\n", "VOLUME", "it's", "débit"],
+    ["Discharge", "flow", "", " rainfall", "rainfall\n", "VOLUME", "it's", "débit", "rainfall\x00", "rain\x00fall"],
 )
 def test_unknown_kind(cls, kind):
     with pytest.raises(ValueError) as excinfo:
