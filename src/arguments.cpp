@@ -36,10 +36,9 @@ void place_keyword(const char* label, std::span<const char* const> names, PyObje
         values[i] = value;
         return;
     }
-    const char* text = PyUnicode_AsUTF8(keyword);
-    if (text == nullptr) throw PythonError{};
-    raise(PyExc_TypeError,
-          std::string(label) + " got an unexpected keyword argument '" + text + "'");
+    // %U shows the keyword exactly as given, even with a NUL or a lone surrogate in it.
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", label, keyword);
+    throw PythonError{};
 }
 
 void check_required(const char* label, std::span<const char* const> names, size_t required,

@@ -2,6 +2,7 @@
 
 #include <datetime.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "once.hpp"
@@ -92,11 +93,14 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
         return values;
     }
     if (read_double_buffer(value, values)) return values;
+    // The length only sizes the storage, and a sequence may overstate it: the hint is capped
+    // so that a false length cannot exhaust memory, and iteration decides the real count.
+    constexpr Py_ssize_t largest_hint = Py_ssize_t{1} << 24;
     const Py_ssize_t size = PySequence_Size(value);
     if (size < 0) {
         PyErr_Clear();
     } else {
-        values.reserve(static_cast<size_t>(size));
+        values.reserve(static_cast<size_t>(std::min(size, largest_hint)));
     }
     Ref iterator = Ref::steal(PyObject_GetIter(value));
     while (PyObject* item = PyIter_Next(iterator.get())) {

@@ -21,26 +21,38 @@ std::string_view relative_source(std::string_view path) {
     return at == std::string_view::npos ? path : path.substr(at + 1);
 }
 
-std::string type_qualname(PyObject* value) {
-    PyObject* name = PyType_GetQualName(Py_TYPE(value));
-    const char* text = name ? PyUnicode_AsUTF8(name) : nullptr;
-    std::string result = text ? text : "<failed to extract type name>";
-    Py_XDECREF(name);
-    PyErr_Clear();
-    return result;
-}
-
 }  // namespace
 
+void set_message(PyObject* exception_type, std::string_view message) {
+    // Built with its length, so a caller's text with an embedded NUL survives whole.
+    PyObject* text =
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (text == nullptr) return;
+    PyErr_SetObject(exception_type, text);
+    Py_DECREF(text);
+}
+
 void raise(PyObject* exception_type, const std::string& message) {
-    PyErr_SetString(exception_type, message.c_str());
+    set_message(exception_type, message);
     throw PythonError{};
 }
 
 void raise_type_mismatch(PyObject* value, std::string_view expected) {
-    std::string shown =
-        value == Py_None ? "'None' is not" : "'" + type_qualname(value) + "' object is not";
-    raise(PyExc_TypeError, shown + " an instance of '" + std::string(expected) + "'");
+    const std::string expected_name(expected);
+    if (value == Py_None) {
+        raise(PyExc_TypeError, "'None' is not an instance of '" + expected_name + "'");
+    }
+    PyObject* name = PyType_GetQualName(Py_TYPE(value));
+    if (name == nullptr) {
+        PyErr_Clear();
+        name = PyUnicode_FromString("<failed to extract type name>");
+        if (name == nullptr) throw PythonError{};
+    }
+    // %U keeps the name exactly as the type holds it, NUL and surrogates included.
+    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name,
+                 expected_name.c_str());
+    Py_DECREF(name);
+    throw PythonError{};
 }
 
 void name_argument_in_type_error(const char* name) {
@@ -81,11 +93,11 @@ PyObject* panic_exception_type() {
 }
 
 void set_error(const ValueError& error) {
-    PyErr_SetString(PyExc_ValueError, error.what());
+    set_message(PyExc_ValueError, error.message());
 }
 
 void set_error(const RuntimeError& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
+    set_message(PyExc_RuntimeError, error.message());
 }
 
 void set_error(const Panic& panic) {
@@ -93,7 +105,7 @@ void set_error(const Panic& panic) {
                  static_cast<int>(relative_source(panic.where.file_name()).size()),
                  relative_source(panic.where.file_name()).data(), panic.where.line(), panic.what());
     std::fflush(stderr);
-    if (PyObject* type = panic_exception_type()) PyErr_SetString(type, panic.what());
+    if (PyObject* type = panic_exception_type()) set_message(type, panic.message());
 }
 
 void set_unexpected_error(const char* what) {

@@ -12,6 +12,9 @@
 
 namespace hydrokit::py {
 
+// Sets `exception_type` with the UTF-8 `message` as its only argument.
+void set_message(PyObject* exception_type, std::string_view message);
+
 // Sets TypeError (or another exception type) with `message` and unwinds.
 [[noreturn]] void raise(PyObject* exception_type, const std::string& message);
 
