@@ -96,7 +96,7 @@ int set_field(PyObject* self, PyObject* value, void* closure) {
 // The table entry of a read-write attribute: the getter of `get_field`, the setter of
 // `set_field`.
 template <class T, auto Field>
-PyGetSetDef read_write_field(const char* name, const char* doc) {
+constexpr PyGetSetDef read_write_field(const char* name, const char* doc) {
     return {name, get_field<T, Field>, set_field<T, Field>, doc, const_cast<char*>(name)};
 }
 
