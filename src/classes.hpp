@@ -2,6 +2,7 @@
 #pragma once
 
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "conversions.hpp"
@@ -72,6 +73,31 @@ inline PyCFunction as_method(FastcallMethod method) {
 template <class T, auto Field>
 PyObject* get_field(PyObject* self, void*) {
     return guarded([&] { return to_python(value_of<T>(self).*Field); });
+}
+
+// A writable attribute stored in one field. The new value is converted like an argument named
+// after the attribute, so its TypeError reads "argument '<name>': ..."; the attribute's name
+// travels in the closure. Deletion is refused.
+template <class T, auto Field>
+int set_field(PyObject* self, PyObject* value, void* closure) {
+    return guarded([&] {
+        if (value == nullptr) raise(PyExc_AttributeError, "property has no deleter");
+        using FieldType = std::remove_cvref_t<decltype(value_of<T>(self).*Field)>;
+        try {
+            value_of<T>(self).*Field = From<FieldType>::convert(value);
+        } catch (const PythonError&) {
+            name_argument_in_type_error(static_cast<const char*>(closure));
+            throw;
+        }
+        return 0;
+    });
+}
+
+// The table entry of a read-write attribute: the getter of `get_field`, the setter of
+// `set_field`.
+template <class T, auto Field>
+constexpr PyGetSetDef read_write_field(const char* name, const char* doc) {
+    return {name, get_field<T, Field>, set_field<T, Field>, doc, const_cast<char*>(name)};
 }
 
 }  // namespace hydrokit::py

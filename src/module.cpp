@@ -1,7 +1,9 @@
 // The seven initialisation entry points and the builders of the module tree.
 #include <atomic>
 
+#include "baseflow/linear_reservoir_py.hpp"
 #include "exceptions.hpp"
+#include "metrics/kge_py.hpp"
 #include "module_tree.hpp"
 #include "utils/time_series_py.hpp"
 
@@ -22,9 +24,14 @@ void init_transform(PyObject*) {}
 
 void init_loss(PyObject*) {}
 
-void init_baseflow(PyObject*) {}
+void init_baseflow(PyObject* module) {
+    add_function(module, run_linear_reservoir_function);
+    add_class(module, PythonClass<LinearReservoir>::type());
+}
 
-void init_metrics(PyObject*) {}
+void init_metrics(PyObject* module) {
+    add_function(module, calculate_kge_function);
+}
 
 void build_submodule(PyObject* top, const char* name, void (*fill)(PyObject*)) {
     Ref module = new_module(name);
