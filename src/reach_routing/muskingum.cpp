@@ -36,8 +36,8 @@ bool x_in_recommended_range(double x) {
     return x >= 0.0 && x <= 0.5;
 }
 
-ContinuousSeries route_muskingum(const ContinuousSeries& inflow, double k_reach_seconds, double x,
-                                 int64_t sub_reaches, double initial_outflow) {
+ContinuousSeries run_muskingum_routing(const ContinuousSeries& inflow, double k_reach_seconds,
+                                       double x, int64_t sub_reaches, double initial_outflow) {
     // Zero segments would make K infinite and every outflow NaN; a negative count would route
     // with a negative storage constant.
     if (sub_reaches < 1) throw ValueError("sub_reaches must be at least 1");

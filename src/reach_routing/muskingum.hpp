@@ -37,7 +37,7 @@ inline constexpr const char* x_range_advice = "`x` is outside the recommended ra
 
 // Routes `inflow` through `sub_reaches` equal segments of a reach with storage constant
 // `k_reach_seconds`; each segment's outflow is the next one's inflow. Refuses a count below 1.
-ContinuousSeries route_muskingum(const ContinuousSeries& inflow, double k_reach_seconds, double x,
-                                 int64_t sub_reaches, double initial_outflow);
+ContinuousSeries run_muskingum_routing(const ContinuousSeries& inflow, double k_reach_seconds,
+                                       double x, int64_t sub_reaches, double initial_outflow);
 
 }  // namespace hydrokit

@@ -23,7 +23,8 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
         // The advice comes before k's sign is looked at: a warning turned into an error wins.
         if (!x_in_recommended_range(x)) warn(x_range_advice);
         const double k_seconds = k.duration().as_seconds();
-        return to_python(route_muskingum(inflow, k_seconds, x, sub_reaches, initial_outflow));
+        return to_python(
+            hydrokit::run_muskingum_routing(inflow, k_seconds, x, sub_reaches, initial_outflow));
     });
 }
 
