@@ -86,15 +86,6 @@ def test_unit_hydrograph_order_of_operations(area, tc, storage_r, step):
     assert sum(unit) * (dt / 3600) / 1.00833 == pytest.approx(area, rel=1e-6)
 
 
-def test_ninety_minutes_caps_the_relative_time():
-    assert round(fraction(1 / 1.5), 6) == 0.727876
-    area = 640.0
-    assert translation(area, 5400.0, 3600.0) == [
-        (fraction(3600.0 / 5400.0) * area) * 1.00833 / 1.0,
-        ((1.0 - fraction(3600.0 / 5400.0)) * area) * 1.00833 / 1.0,
-    ]
-
-
 @settings(max_examples=60)
 @given(
     st.floats(1e-3, 1e6),
