@@ -5,6 +5,9 @@
 #include "exceptions.hpp"
 #include "metrics/kge_py.hpp"
 #include "module_tree.hpp"
+#include "rainfall_loss/deficit_constant_py.hpp"
+#include "rainfall_transform/clark_uh_py.hpp"
+#include "reach_routing/muskingum_py.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -13,16 +16,23 @@ namespace {
 
 // Content builders: each fills one submodule, and the standalone module of the same content.
 
-void init_reach(PyObject*) {}
+void init_reach(PyObject* module) {
+    add_function(module, run_muskingum_routing_function);
+}
 
 void init_reservoir(PyObject* module) {
     Ref utils = new_module("reservoir_utils");
     add_submodule(module, utils.get());
 }
 
-void init_transform(PyObject*) {}
+void init_transform(PyObject* module) {
+    add_function(module, run_clark_uh_function);
+}
 
-void init_loss(PyObject*) {}
+void init_loss(PyObject* module) {
+    add_class(module, PythonClass<DeficitConstantResult>::type());
+    add_function(module, run_deficit_and_constant_function);
+}
 
 void init_baseflow(PyObject* module) {
     add_function(module, run_linear_reservoir_function);

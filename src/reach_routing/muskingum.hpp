@@ -1,0 +1,43 @@
+// Muskingum channel routing: outflow from a reach whose storage is a weighted mix of inflow
+// and outflow, K (X I + (1 - X) O).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "utils/time_series.hpp"
+
+namespace hydrokit {
+
+// The weights of one routing step: O[t] = C2 O[t-1] + (C0 I[t] + C1 I[t-1]).
+struct RoutingCoefficients {
+    double c0;
+    double c1;
+    double c2;
+};
+
+// Coefficients for storage constant `k_seconds`, weighting `x` and step `dt_seconds`.
+RoutingCoefficients routing_coefficients(double k_seconds, double x, double dt_seconds);
+
+// One step of the recurrence, the inflow terms summed first.
+inline double route_step(const RoutingCoefficients& c, double previous_outflow, double inflow,
+                         double previous_inflow) {
+    return c.c2 * previous_outflow + (c.c0 * inflow + c.c1 * previous_inflow);
+}
+
+// One routing pass: as many outflow values as inflow values, the first being `start_outflow`.
+// Throws Panic for an empty inflow, which has no first value to pair with the start.
+std::vector<double> routing_pass(std::span<const double> inflow, double k_seconds, double x,
+                                 double dt_seconds, double start_outflow);
+
+// Weightings outside [0, 0.5] (or NaN) still route, but deserve a word to the caller.
+bool x_in_recommended_range(double x);
+inline constexpr const char* x_range_advice = "`x` is outside the recommended range [0.0, 0.5].";
+
+// Routes `inflow` through `sub_reaches` equal segments of a reach with storage constant
+// `k_reach_seconds`; each segment's outflow is the next one's inflow. Refuses a count below 1.
+ContinuousSeries run_muskingum_routing(const ContinuousSeries& inflow, double k_reach_seconds,
+                                       double x, int64_t sub_reaches, double initial_outflow);
+
+}  // namespace hydrokit
