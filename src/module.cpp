@@ -3,6 +3,10 @@
 
 #include "exceptions.hpp"
 #include "module_tree.hpp"
+#include "reservoir_routing/level_pool_py.hpp"
+#include "reservoir_routing/reservoir_utils/discharge_info_py.hpp"
+#include "reservoir_routing/reservoir_utils/elevation_discharge_py.hpp"
+#include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -15,7 +19,15 @@ void init_reach(PyObject*) {}
 
 void init_reservoir(PyObject* module) {
     Ref utils = new_module("reservoir_utils");
+    add_class(utils.get(), PythonClass<ElevationDischarge>::type());
+    add_class(utils.get(), PythonClass<ElevationStorage>::type());
+    add_class(utils.get(), PythonClass<ControlledDischargeInfo>::type());
+    add_class(utils.get(), PythonClass<UnControlledDischargeInfo>::type());
+    add_class(utils.get(), PythonClass<SpecifiedDischargeInfo>::type());
+    add_class(utils.get(), PythonClass<ConstantDischargeInfo>::type());
     add_submodule(module, utils.get());
+    add_function(module, run_level_pool_routing_function);
+    add_class(module, PythonClass<LevelPoolResult>::type());
 }
 
 void init_transform(PyObject*) {}
