@@ -123,14 +123,6 @@ def test_storage_curve_lookup_arguments():
         "ElevationStorage.get_storage() missing 1 required positional argument: 'elevation'"
     )
     with pytest.raises(TypeError) as excinfo:
-        CURVE.get_elevation(1, 2)
-    assert str(excinfo.value) == (
-        "ElevationStorage.get_elevation() takes 1 positional arguments but 2 were given"
-    )
-    with pytest.raises(TypeError) as excinfo:
-        CURVE.get_elevation(storage="x")
-    assert str(excinfo.value).startswith("argument 'storage': ")
-    with pytest.raises(TypeError) as excinfo:
         ElevationStorage("abc", [1])
     assert str(excinfo.value) == "argument 'elevation': Can't extract `str` to `Vec`"
 
@@ -251,10 +243,6 @@ def test_outlets_hold_copies_and_return_fresh_objects():
          "'ElevationDischarge'"),
         (lambda: SpecifiedDischargeInfo(None),
          "argument 'discharge': 'None' is not an instance of 'ContinuousTimeSeries'"),
-        (lambda: ConstantDischargeInfo(),
-         "ConstantDischargeInfo.__new__() missing 1 required positional argument: 'discharge'"),
-        (lambda: ConstantDischargeInfo(1, 2, 3, 4),
-         "ConstantDischargeInfo.__new__() takes from 1 to 3 positional arguments but 4 were given"),
         (lambda: ControlledDischargeInfo(GATE_CURVE, maximum=1),
          "ControlledDischargeInfo.__new__() got an unexpected keyword argument 'maximum'"),
     ],
