@@ -23,6 +23,7 @@ test: build core-tests
 
 demo: build
 	@$(PYTHON) examples/basin.py
+	@$(PYTHON) examples/reservoir.py
 
 bench: build
 	@$(PYTHON) bench/run.py

@@ -8,6 +8,10 @@
 #include "rainfall_loss/deficit_constant_py.hpp"
 #include "rainfall_transform/clark_uh_py.hpp"
 #include "reach_routing/muskingum_py.hpp"
+#include "reservoir_routing/level_pool_py.hpp"
+#include "reservoir_routing/reservoir_utils/discharge_info_py.hpp"
+#include "reservoir_routing/reservoir_utils/elevation_discharge_py.hpp"
+#include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -22,7 +26,15 @@ void init_reach(PyObject* module) {
 
 void init_reservoir(PyObject* module) {
     Ref utils = new_module("reservoir_utils");
+    add_class(utils.get(), PythonClass<ElevationDischarge>::type());
+    add_class(utils.get(), PythonClass<ElevationStorage>::type());
+    add_class(utils.get(), PythonClass<ControlledDischargeInfo>::type());
+    add_class(utils.get(), PythonClass<UnControlledDischargeInfo>::type());
+    add_class(utils.get(), PythonClass<SpecifiedDischargeInfo>::type());
+    add_class(utils.get(), PythonClass<ConstantDischargeInfo>::type());
     add_submodule(module, utils.get());
+    add_function(module, run_level_pool_routing_function);
+    add_class(module, PythonClass<LevelPoolResult>::type());
 }
 
 void init_transform(PyObject* module) {

@@ -1,0 +1,74 @@
+#include "reservoir_routing/level_pool_py.hpp"
+
+#include "arguments.hpp"
+#include "reservoir_routing/reservoir_utils/discharge_info_py.hpp"
+#include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
+#include "utils/time_series_py.hpp"
+
+namespace hydrokit::py {
+
+namespace {
+
+constexpr auto routing_parameters =
+    signature("run_level_pool_routing()", 4, "inflow", "initial_elevation", "elevation_storage",
+              "discharge_info");
+
+PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
+    return guarded([&] {
+        auto arguments = routing_parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        const auto inflow = arguments.get<ContinuousSeries>(0);
+        const double initial_elevation = arguments.get<double>(1);
+        const auto curve = arguments.get<ElevationStorage>(2);
+        const auto outlets = arguments.get<NamedMap<DischargeInfo>>(3);
+        return to_python(
+            hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets));
+    });
+}
+
+using Result = LevelPoolResult;
+
+PyGetSetDef attributes[] = {
+    {"reservoir_storage", get_field<Result, &Result::reservoir_storage>, nullptr,
+     "Reservoir storage volume at each output time step.", nullptr},
+    {"reservoir_elevation", get_field<Result, &Result::reservoir_elevation>, nullptr,
+     "Water surface elevation at each output time step.", nullptr},
+    {"reservoir_total_outflow", get_field<Result, &Result::reservoir_total_outflow>, nullptr,
+     "Combined outflow from all outlets at each output time step.", nullptr},
+    {"reservoir_individual_outflows", get_field<Result, &Result::reservoir_individual_outflows>,
+     nullptr, "Per-outlet outflow time series keyed by outlet name.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+const ClassDescription description = {
+    "builtins.LevelPoolResult",
+    "Results from a level pool routing simulation.",
+    Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    nullptr,
+    nullptr,
+    attributes,
+};
+
+Once<PyTypeObject> type_object;
+
+}  // namespace
+
+PyMethodDef run_level_pool_routing_function = {
+    "run_level_pool_routing",
+    as_method(run_level_pool_routing),
+    METH_FASTCALL | METH_KEYWORDS,
+    "run_level_pool_routing(inflow, initial_elevation, elevation_storage, discharge_info)\n--\n\n"
+    "Performs level pool (modified Puls) routing for a reservoir.\n\n"
+    "Integrates the mass balance equation `dS/dt = I - O` over the inflow\n"
+    "hydrograph duration. Output vectors are recorded at the original inflow time\n"
+    "step.\n\n"
+    "# Errors\n\n"
+    "Returns a `PyValueError` if any outlet's discharge calculation fails or if\n"
+    "the initial elevation is outside the elevation-storage curve range.",
+};
+
+PyTypeObject* PythonClass<LevelPoolResult>::type() {
+    return create(type_object, description);
+}
+
+}  // namespace hydrokit::py

@@ -1,0 +1,61 @@
+#include "reservoir_routing/reservoir_utils/discharge_info.hpp"
+
+namespace hydrokit {
+
+namespace {
+
+template <class... Rules>
+struct Overloaded : Rules... {
+    using Rules::operator()...;
+};
+
+// A lookup on the outlet's rating curve; outlets without one get an empty lookup that they
+// never read.
+CurveLookup rating_of(const DischargeInfo& outlet) {
+    return std::visit(Overloaded{
+                          [](const UnControlledDischargeInfo& spillway) {
+                              return CurveLookup(spillway.elevation_discharge.elevation,
+                                                 spillway.elevation_discharge.discharge);
+                          },
+                          [](const ControlledDischargeInfo& gate) {
+                              return CurveLookup(gate.elevation_discharge.elevation,
+                                                 gate.elevation_discharge.discharge);
+                          },
+                          [](const auto&) { return CurveLookup({}, {}); },
+                      },
+                      outlet);
+}
+
+double release_through(const DischargeInfo& outlet, const ReleaseContext& context,
+                       CurveLookup& rating) {
+    return std::visit(Overloaded{
+                          [&](const UnControlledDischargeInfo& spillway) {
+                              return uncontrolled_release(spillway, context.elevation, rating);
+                          },
+                          [&](const ControlledDischargeInfo& gate) {
+                              return controlled_release(gate, context.elevation, rating);
+                          },
+                          [&](const SpecifiedDischargeInfo& prescribed) {
+                              return specified_release(prescribed, context);
+                          },
+                          [&](const ConstantDischargeInfo& constant) {
+                              return constant_release(constant, context.elevation);
+                          },
+                      },
+                      outlet);
+}
+
+}  // namespace
+
+double release(const DischargeInfo& outlet, const ReleaseContext& context) {
+    CurveLookup rating = rating_of(outlet);
+    return release_through(outlet, context, rating);
+}
+
+OutletRun::OutletRun(const DischargeInfo& outlet) : outlet_(&outlet), rating_(rating_of(outlet)) {}
+
+double OutletRun::release(const ReleaseContext& context) {
+    return release_through(*outlet_, context, rating_);
+}
+
+}  // namespace hydrokit
