@@ -40,3 +40,14 @@ def test_readme_examples_run_as_written(capsys):
     exec(compile("\n".join(blocks), "README.md", "exec"), {})
     first_line = capsys.readouterr().out.splitlines()[0]
     assert first_line == "0:15:00 24 1.95"
+
+
+def test_reservoir_study_attenuates_the_flood():
+    output = run_example("reservoir.py").replace(",", "")
+    peak_in = number_after("peak inflow", output)
+    peak_out = number_after("peak outflow", output)
+    assert number_after("attenuation", output) == pytest.approx(
+        100 * (1 - peak_out / peak_in), abs=0.06)
+    # The gate never passes more than the safe channel capacity it is capped at.
+    assert number_after("peak outlet works", output) <= 2500
+    assert 905 < number_after("maximum pool elevation", output) < 950
