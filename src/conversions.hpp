@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -96,19 +97,28 @@ void check_dict(PyObject* value);
 // Requires a `str` key and returns its UTF-8 text.
 std::string dict_key(PyObject* key);
 
-// A `dict` with `str` keys, read in the dict's order.
+// A `dict` with `str` keys, read in the dict's order. Names are unique: two keys with the same
+// text (possible with `str` subclasses that hash differently) are one entry, the later value
+// replacing the earlier in the earlier's place, so what is computed is what is returned.
 template <class T>
 struct From<NamedMap<T>> {
     static NamedMap<T> convert(PyObject* value) {
         check_dict(value);
         NamedMap<T> entries;
         entries.reserve(static_cast<size_t>(PyDict_GET_SIZE(value)));
+        std::unordered_map<std::string, size_t> position_of;
         Py_ssize_t position = 0;
         PyObject* key;
         PyObject* item;
         while (PyDict_Next(value, &position, &key, &item)) {
             std::string name = dict_key(key);
-            entries.emplace_back(std::move(name), From<T>::convert(item));
+            T converted = From<T>::convert(item);
+            auto [found, inserted] = position_of.try_emplace(name, entries.size());
+            if (inserted) {
+                entries.emplace_back(std::move(name), std::move(converted));
+            } else {
+                entries[found->second].second = std::move(converted);
+            }
         }
         return entries;
     }

@@ -330,3 +330,26 @@ def test_run_argument_errors(arguments, message):
     with pytest.raises(TypeError) as excinfo:
         run_linear_reservoir(*arguments)
     assert str(excinfo.value) == message
+
+
+class SeparatelyHashedName(str):
+    """A name that a dict keeps apart from another with the same text."""
+
+    __hash__ = object.__hash__
+    __eq__ = object.__eq__
+
+
+def test_layers_with_the_same_name_are_one_layer():
+    first, second = SeparatelyHashedName("soil"), SeparatelyHashedName("soil")
+    reservoirs = {first: LinearReservoir(HOUR * 4, 0.7, 1.0),
+                  "deep": LinearReservoir(HOUR * 50, 0.2, 3.0),
+                  second: LinearReservoir(HOUR * 8, 0.6, 2.0)}
+    assert len(reservoirs) == 3
+    total, layers = run_linear_reservoir(5.0, rain([0.4, 0.0, 0.1]), reservoirs)
+    # The later "soil" replaces the earlier one in its place: 0.6 + 0.2 passes the fraction
+    # check that 0.7 + 0.2 + 0.6 would fail, and the total is the sum of what is returned.
+    assert list(layers) == ["soil", "deep"]
+    soil = reference_layer([0.4, 0.0, 0.1], 3600, 5.0, 8 * 3600, 0.6, 2.0, 1)
+    deep = reference_layer([0.4, 0.0, 0.1], 3600, 5.0, 50 * 3600, 0.2, 3.0, 1)
+    assert layers["soil"].data == soil and layers["deep"].data == deep
+    assert total.data == [d + (s + 0.0) for s, d in zip(soil, deep)]
