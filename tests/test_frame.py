@@ -11,6 +11,7 @@ import importlib.util
 import inspect
 import math
 import operator
+import re
 import types
 import weakref
 from datetime import timedelta
@@ -741,3 +742,35 @@ def test_largest_target_step_reaches_the_multiple_check():
     assert str(excinfo.value) == (
         "Original time_step (3600) must be a multiple of target_step (2147483647)."
     )
+
+
+# ---------------------------------------------------------------- internal failures
+
+
+def panic_from_a_one_point_curve():
+    curve = hydrokit.reservoir.reservoir_utils.ElevationStorage([1.0], [5.0])
+    try:
+        curve.get_storage(1.0)
+    except Exception:
+        pytest.fail("an internal failure must not be caught as an ordinary Exception")
+    except BaseException as error:
+        return error
+    pytest.fail("no internal failure raised")
+
+
+def test_panic_exception_class(capfd):
+    first, second = panic_from_a_one_point_curve(), panic_from_a_one_point_curve()
+    panic = type(first)
+    assert type(second) is panic and first is not second
+    assert (panic.__module__, panic.__name__, panic.__bases__) == (
+        "pyo3_runtime", "PanicException", (BaseException,))
+    assert first.args == ("x_values and y_values each must have at least 2 elements.",)
+    assert "BaseException" in panic.__doc__ and "SystemExit" in panic.__doc__
+    for module in [hydrokit, *(getattr(hydrokit, name) for name in SUBMODULES)]:
+        assert panic not in vars(module).values()
+    # Each failure also leaves a one-line diagnostic naming the source location.
+    diagnostics = capfd.readouterr().err.splitlines()
+    assert len(diagnostics) == 2
+    assert all(re.fullmatch(r"hydrokit: internal check failed at src/utils/general\.cpp:\d+: "
+                            r"x_values and y_values each must have at least 2 elements\.", line)
+               for line in diagnostics)
