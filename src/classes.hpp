@@ -57,8 +57,10 @@ template <class T>
 struct BoundClass {
     static T value(PyObject* self) { return value_of<T>(self); }
     static Ref wrap(PyTypeObject* type, T value) { return wrap_value(type, std::move(value)); }
-    static PyTypeObject* create(Once<PyTypeObject>& once, const ClassDescription& description) {
-        return once.get(
+    // The class's type object, created from `description` at the first request.
+    static PyTypeObject* create(const ClassDescription& description) {
+        static Once<PyTypeObject> type;
+        return type.get(
             [&] { return create_class(description, sizeof(Instance<T>), destroy_value<T>); });
     }
 };

@@ -56,8 +56,6 @@ const ClassDescription reservoir_class = {
     reservoir_attributes,
 };
 
-Once<PyTypeObject> reservoir_type;
-
 constexpr auto run_parameters =
     signature("run_linear_reservoir()", 3, "basin_area", "rainfall", "reservoirs");
 
@@ -94,7 +92,7 @@ PyMethodDef run_linear_reservoir_function = {
 };
 
 PyTypeObject* PythonClass<LinearReservoir>::type() {
-    return create(reservoir_type, reservoir_class);
+    return create(reservoir_class);
 }
 
 }  // namespace hydrokit::py

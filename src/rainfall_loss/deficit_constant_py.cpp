@@ -27,8 +27,6 @@ const ClassDescription result_class = {
     result_attributes,
 };
 
-Once<PyTypeObject> result_type;
-
 constexpr auto parameters =
     signature("run_deficit_and_constant()", 5, "rainfall", "initial_deficit", "max_deficit",
               "constant_loss_per_hr", "time_to_dry");
@@ -51,7 +49,7 @@ PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t 
 }  // namespace
 
 PyTypeObject* PythonClass<DeficitConstantResult>::type() {
-    return create(result_type, result_class);
+    return create(result_class);
 }
 
 PyMethodDef run_deficit_and_constant_function = {

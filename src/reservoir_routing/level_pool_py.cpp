@@ -49,8 +49,6 @@ const ClassDescription description = {
     attributes,
 };
 
-Once<PyTypeObject> type_object;
-
 }  // namespace
 
 PyMethodDef run_level_pool_routing_function = {
@@ -68,7 +66,7 @@ PyMethodDef run_level_pool_routing_function = {
 };
 
 PyTypeObject* PythonClass<LevelPoolResult>::type() {
-    return create(type_object, description);
+    return create(description);
 }
 
 }  // namespace hydrokit::py

@@ -66,8 +66,6 @@ const ClassDescription continuous_class = {
     series_attributes<ContinuousSeries>,
 };
 
-Once<PyTypeObject> continuous_type;
-
 // IncrementalTimeSeries
 
 constexpr auto incremental_parameters =
@@ -116,16 +114,14 @@ const ClassDescription incremental_class = {
     series_attributes<IncrementalSeries>,
 };
 
-Once<PyTypeObject> incremental_type;
-
 }  // namespace
 
 PyTypeObject* PythonClass<ContinuousSeries>::type() {
-    return create(continuous_type, continuous_class);
+    return create(continuous_class);
 }
 
 PyTypeObject* PythonClass<IncrementalSeries>::type() {
-    return create(incremental_type, incremental_class);
+    return create(incremental_class);
 }
 
 }  // namespace hydrokit::py

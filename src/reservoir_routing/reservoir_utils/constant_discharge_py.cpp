@@ -45,12 +45,10 @@ const ClassDescription description = {
     attributes,
 };
 
-Once<PyTypeObject> type_object;
-
 }  // namespace
 
 PyTypeObject* PythonClass<ConstantDischargeInfo>::type() {
-    return create(type_object, description);
+    return create(description);
 }
 
 }  // namespace hydrokit::py

@@ -54,12 +54,10 @@ const ClassDescription description = {
     attributes,
 };
 
-Once<PyTypeObject> type_object;
-
 }  // namespace
 
 PyTypeObject* PythonClass<ControlledDischargeInfo>::type() {
-    return create(type_object, description);
+    return create(description);
 }
 
 }  // namespace hydrokit::py

@@ -43,12 +43,10 @@ const ClassDescription description = {
     attributes,
 };
 
-Once<PyTypeObject> type_object;
-
 }  // namespace
 
 PyTypeObject* PythonClass<ElevationDischarge>::type() {
-    return create(type_object, description);
+    return create(description);
 }
 
 }  // namespace hydrokit::py

@@ -84,12 +84,10 @@ const ClassDescription description = {
     attributes,
 };
 
-Once<PyTypeObject> type_object;
-
 }  // namespace
 
 PyTypeObject* PythonClass<ElevationStorage>::type() {
-    return create(type_object, description);
+    return create(description);
 }
 
 }  // namespace hydrokit::py
