@@ -84,7 +84,12 @@ def test_utils_all_in_registration_order():
 
 def test_reservoir_utils_is_the_first_reservoir_name():
     reservoir = hydrokit.reservoir
-    assert reservoir.__all__[0] == "reservoir_utils"
+    assert reservoir.__all__ == ["reservoir_utils", "run_level_pool_routing", "LevelPoolResult"]
+    assert reservoir.reservoir_utils.__all__ == [
+        "ElevationDischarge", "ElevationStorage", "ControlledDischargeInfo",
+        "UnControlledDischargeInfo", "SpecifiedDischargeInfo", "ConstantDischargeInfo"]
+    assert hydrokit.reach.__all__ == ["run_muskingum_routing"]
+    assert hydrokit.rainfall_transform.__all__ == ["run_clark_uh"]
     assert isinstance(reservoir.reservoir_utils, types.ModuleType)
     assert reservoir.reservoir_utils.__name__ == "reservoir_utils"
     assert reservoir.reservoir_utils.__doc__ is None

@@ -249,6 +249,43 @@ def test_specified_series_shorter_than_the_inflow():
     )
 
 
+@pytest.mark.parametrize("gates, failing_second", [
+    ({}, 5),  # the first second past the span, although it is not a recorded one
+    # The pool rises 1 ft³ a second from 150 ft³ (0.01 ft per ft³) and each release sees the
+    # elevation left by the second before: shut at first, the outlet opens at second 7.
+    ({"minimum_elevation": 101.535}, 7),
+])
+def test_specified_outlet_fails_at_the_first_open_second_past_its_series(gates, failing_second):
+    prescribed = utils.SpecifiedDischargeInfo(series([0, 0, 0], 2), **gates)
+    inflow = series([1.0] * 6, 2)
+    assert value_error(lambda: route(inflow, 101.5, POOL, {"p": prescribed})) == (
+        f"simulation duration {failing_second}s exceeds the specified discharge series "
+        "length (4s)."
+    )
+
+
+def test_specified_outlet_shut_past_its_series_is_not_asked():
+    # Open up to second 4 (elevation 101.51), shut from second 5 on as the pool rises.
+    prescribed = utils.SpecifiedDischargeInfo(series([0, 0, 0], 2), maximum_elevation=101.515)
+    result = route(series([1.0] * 6, 2), 101.5, POOL, {"p": prescribed})
+    assert result.reservoir_total_outflow.data == [0.0] * 5
+    assert result.reservoir_storage.data == [150.0, 152.0, 154.0, 156.0, 158.0]
+
+
+def test_empty_prescribed_series_spans_nothing():
+    prescribed = utils.SpecifiedDischargeInfo(series([], 3600))
+    assert value_error(lambda: route(series([0, 0], 1), 105.0, POOL, {"p": prescribed})) == (
+        "simulation duration 1s exceeds the specified discharge series length (0s)."
+    )
+
+
+def test_outlet_key_is_checked_before_its_value():
+    with pytest.raises(TypeError) as excinfo:
+        route(series([0, 0]), 105.0, POOL, {1: "not an outlet"})
+    assert str(excinfo.value) == (
+        "argument 'discharge_info': 'int' object is not an instance of 'str'")
+
+
 def test_balanced_constant_outlet_keeps_the_storage():
     result = route(series([1.0] * 6, 5), 101.0, POOL, {"k": utils.ConstantDischargeInfo(1.0)})
     assert result.reservoir_storage.data == [100.0] * 5
