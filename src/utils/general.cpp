@@ -6,13 +6,6 @@ namespace hydrokit {
 
 namespace {
 
-// Where `x` falls among strictly increasing abscissae: an exact hit at `index`, or the
-// insertion index (the number of abscissae below `x`).
-struct Position {
-    bool exact;
-    size_t index;
-};
-
 enum class Order { less, equal, greater };
 
 // An ordered comparison of an abscissa with the looked-up value; NaN has no order.
@@ -21,23 +14,6 @@ Order compare(double element, double x) {
     if (element > x) return Order::greater;
     if (element == x) return Order::equal;
     throw Panic("called `Option::unwrap()` on a `None` value");
-}
-
-// Halves the window [base, base + size) until one element is left, moving `base` up whenever
-// the probed element is not above `x`, then compares once more at `base`.
-Position binary_search(std::span<const double> x_values, double x) {
-    size_t size = x_values.size();
-    if (size == 0) return {false, 0};
-    size_t base = 0;
-    while (size > 1) {
-        const size_t half = size / 2;
-        const size_t middle = base + half;
-        if (compare(x_values[middle], x) != Order::greater) base = middle;
-        size -= half;
-    }
-    const Order last = compare(x_values[base], x);
-    if (last == Order::equal) return {true, base};
-    return {false, base + (last == Order::less ? 1 : 0)};
 }
 
 enum class CurveFault { none, lengths, too_short, x_unsorted, y_unsorted };
@@ -65,20 +41,6 @@ void require_sound_curve(std::span<const double> x_values, std::span<const doubl
     }
 }
 
-std::optional<double> value_at(std::span<const double> x_values, std::span<const double> y_values,
-                               Position position, double x, std::optional<double> fill_below,
-                               std::optional<double> fill_above) {
-    const size_t i = position.index;
-    if (position.exact) return y_values[i];
-    if (i == 0) return fill_below;
-    if (i == x_values.size()) return fill_above;
-    const double x0 = x_values[i - 1];
-    const double x1 = x_values[i];
-    const double y0 = y_values[i - 1];
-    const double y1 = y_values[i];
-    return ((x - x0) / (x1 - x0)) * (y1 - y0) + y0;
-}
-
 }  // namespace
 
 // Both tests are written as "later above earlier" so that a NaN fails them.
@@ -101,7 +63,8 @@ std::optional<double> linear_interpolate(std::span<const double> x_values,
                                          std::optional<double> fill_below,
                                          std::optional<double> fill_above) {
     require_sound_curve(x_values, y_values);
-    return value_at(x_values, y_values, binary_search(x_values, x), x, fill_below, fill_above);
+    return curve_detail::value_at(x_values, y_values, curve_detail::binary_search(x_values, x), x,
+                                  fill_below, fill_above);
 }
 
 CurveLookup::CurveLookup(std::span<const double> x_values, std::span<const double> y_values)
@@ -109,23 +72,21 @@ CurveLookup::CurveLookup(std::span<const double> x_values, std::span<const doubl
       y_values_(y_values),
       valid_(find_fault(x_values, y_values) == CurveFault::none) {}
 
-std::optional<double> CurveLookup::operator()(double x, std::optional<double> fill_below,
-                                              std::optional<double> fill_above) {
-    if (!valid_) return linear_interpolate(x_values_, y_values_, x, fill_below, fill_above);
-    // The abscissae strictly increase, so the position of `x` is unique and any search that
-    // finds it agrees with the binary search; a NaN fails both tests and goes to the search,
-    // which reports it.
-    Position position;
-    if (hint_ < x_values_.size() && x_values_[hint_] == x) {
-        position = {true, hint_};
-    } else if (hint_ > 0 && hint_ < x_values_.size() && x_values_[hint_ - 1] < x &&
-               x < x_values_[hint_]) {
-        position = {false, hint_};
-    } else {
-        position = binary_search(x_values_, x);
+// Halves the window [base, base + size) until one element is left, moving `base` up whenever
+// the probed element is not above `x`, then compares once more at `base`.
+curve_detail::Position curve_detail::binary_search(std::span<const double> x_values, double x) {
+    size_t size = x_values.size();
+    if (size == 0) return {false, 0};
+    size_t base = 0;
+    while (size > 1) {
+        const size_t half = size / 2;
+        const size_t middle = base + half;
+        if (compare(x_values[middle], x) != Order::greater) base = middle;
+        size -= half;
     }
-    hint_ = position.index;
-    return value_at(x_values_, y_values_, position, x, fill_below, fill_above);
+    const Order last = compare(x_values[base], x);
+    if (last == Order::equal) return {true, base};
+    return {false, base + (last == Order::less ? 1 : 0)};
 }
 
 }  // namespace hydrokit

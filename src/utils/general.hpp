@@ -21,6 +21,38 @@ std::optional<double> linear_interpolate(std::span<const double> x_values,
                                          std::optional<double> fill_below,
                                          std::optional<double> fill_above);
 
+namespace curve_detail {
+
+// Where `x` falls among strictly increasing abscissae: an exact hit at `index`, or the
+// insertion index (the number of abscissae below `x`).
+struct Position {
+    bool exact;
+    size_t index;
+};
+
+// The halving search over the whole curve; a NaN `x` is a broken precondition (Panic).
+Position binary_search(std::span<const double> x_values, double x);
+
+// The result of a lookup at a known position. Inline, so that a caller in a routing loop keeps
+// the optional in registers instead of passing it through memory.
+[[gnu::always_inline]] inline std::optional<double> value_at(std::span<const double> x_values,
+                                                             std::span<const double> y_values,
+                                                             Position position, double x,
+                                                             std::optional<double> fill_below,
+                                                             std::optional<double> fill_above) {
+    const size_t i = position.index;
+    if (position.exact) return y_values[i];
+    if (i == 0) return fill_below;
+    if (i == x_values.size()) return fill_above;
+    const double x0 = x_values[i - 1];
+    const double x1 = x_values[i];
+    const double y0 = y_values[i - 1];
+    const double y1 = y_values[i];
+    return ((x - x0) / (x1 - x0)) * (y1 - y0) + y0;
+}
+
+}  // namespace curve_detail
+
 // A curve looked up many times in a row, as a routing loop does at every second. The curve is
 // checked once, when the lookup is made; each search first tries the segment found by the
 // previous one, since a reservoir's state moves little from one second to the next. Results
@@ -30,8 +62,25 @@ class CurveLookup {
   public:
     CurveLookup(std::span<const double> x_values, std::span<const double> y_values);
 
-    std::optional<double> operator()(double x, std::optional<double> fill_below,
-                                     std::optional<double> fill_above);
+    [[gnu::always_inline]] std::optional<double> operator()(double x,
+                                                            std::optional<double> fill_below,
+                                                            std::optional<double> fill_above) {
+        if (!valid_) return linear_interpolate(x_values_, y_values_, x, fill_below, fill_above);
+        // The abscissae strictly increase, so the position of `x` is unique and any search
+        // that finds it agrees with the binary search; a NaN fails both tests and goes to the
+        // search, which reports it.
+        curve_detail::Position position;
+        if (hint_ < x_values_.size() && x_values_[hint_] == x) {
+            position = {true, hint_};
+        } else if (hint_ > 0 && hint_ < x_values_.size() && x_values_[hint_ - 1] < x &&
+                   x < x_values_[hint_]) {
+            position = {false, hint_};
+        } else {
+            position = curve_detail::binary_search(x_values_, x);
+        }
+        hint_ = position.index;
+        return curve_detail::value_at(x_values_, y_values_, position, x, fill_below, fill_above);
+    }
 
     // Whether the curve passed the checks of `linear_interpolate`.
     bool valid() const { return valid_; }
