@@ -70,11 +70,14 @@ struct Signature {
     size_t required;
     std::array<const char*, N> names;
 
-    Arguments<N> bind(PyObject* const* args, size_t nargsf, PyObject* kwnames) const {
+    // The arguments of a METH_FASTCALL | METH_KEYWORDS call.
+    Arguments<N> bind(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const {
         std::array<PyObject*, N> values{};
-        match_vectorcall(label, names, required, args, nargsf, kwnames, values);
+        match_vectorcall(label, names, required, args, static_cast<size_t>(nargsf), kwnames,
+                         values);
         return Arguments<N>(names, values);
     }
+    // The arguments of a constructor (tp_new).
     Arguments<N> bind(PyObject* args, PyObject* kwargs) const {
         std::array<PyObject*, N> values{};
         match_tuple(label, names, required, args, kwargs, values);

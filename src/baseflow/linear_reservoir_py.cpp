@@ -62,7 +62,7 @@ constexpr auto run_parameters =
 PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t nargsf,
                                PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = run_parameters.bind(args, static_cast<size_t>(nargsf), kwnames);
+        auto arguments = run_parameters.bind(args, nargsf, kwnames);
         const double basin_area = arguments.get<double>(0);
         const auto rainfall = arguments.get<IncrementalSeries>(1);
         const auto reservoirs = arguments.get<NamedMap<LinearReservoir>>(2);

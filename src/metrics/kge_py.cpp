@@ -12,7 +12,7 @@ constexpr auto kge_parameters = signature("calculate_kge()", 2, "sim", "obs", "u
 
 PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = kge_parameters.bind(args, static_cast<size_t>(nargsf), kwnames);
+        auto arguments = kge_parameters.bind(args, nargsf, kwnames);
         auto simulated = arguments.get<std::vector<double>>(0);
         auto observed = arguments.get<std::vector<double>>(1);
         const bool use_log = arguments.get_or<bool>(2, false);

@@ -34,7 +34,7 @@ constexpr auto parameters =
 PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        auto arguments = parameters.bind(args, nargs, kwnames);
         const auto rainfall = arguments.get<IncrementalSeries>(0);
         const double initial_deficit = arguments.get<double>(1);
         const double max_deficit = arguments.get<double>(2);

@@ -14,7 +14,7 @@ constexpr auto parameters =
 PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        auto arguments = parameters.bind(args, nargs, kwnames);
         const auto inflow = arguments.get<ContinuousSeries>(0);
         const auto k = arguments.get<Timedelta>(1);
         const double x = arguments.get<double>(2);

@@ -16,7 +16,7 @@ constexpr auto routing_parameters =
 PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = routing_parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        auto arguments = routing_parameters.bind(args, nargs, kwnames);
         const auto inflow = arguments.get<ContinuousSeries>(0);
         const double initial_elevation = arguments.get<double>(1);
         const auto curve = arguments.get<ElevationStorage>(2);

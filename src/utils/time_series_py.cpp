@@ -85,7 +85,7 @@ PyObject* incremental_total_duration(PyObject* self, PyObject*) {
 PyObject* incremental_disaggregate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = disaggregate_parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        auto arguments = disaggregate_parameters.bind(args, nargs, kwnames);
         const int32_t target_step = arguments.get<int32_t>(0);
         return to_python(value_of<IncrementalSeries>(self).disaggregate(target_step));
     });

@@ -24,7 +24,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* get_storage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = get_storage_parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        auto arguments = get_storage_parameters.bind(args, nargs, kwnames);
         const double elevation = arguments.get<double>(0);
         return to_python(value_of<ElevationStorage>(self).storage_at(elevation));
     });
@@ -33,7 +33,7 @@ PyObject* get_storage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* get_elevation(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
     return guarded([&] {
-        auto arguments = get_elevation_parameters.bind(args, static_cast<size_t>(nargs), kwnames);
+        auto arguments = get_elevation_parameters.bind(args, nargs, kwnames);
         const double storage = arguments.get<double>(0);
         return to_python(value_of<ElevationStorage>(self).elevation_at(storage));
     });
