@@ -181,3 +181,19 @@ def test_shifting_sim_changes_only_the_bias(obs, offset):
     sim = [v + offset for v in obs]
     expected = 1 - abs(offset / mean)
     assert calculate_kge(sim, obs) == pytest.approx(expected, rel=1e-6, abs=1e-6)
+
+
+@pytest.mark.parametrize("sim, obs", [
+    # Mean of obs exactly at the 1e-6 guard (kept) and just below it (replaced by +1e-6).
+    ([1.0, 2.0], [1e-6, 1e-6]),
+    ([1.0, 2.0], [math.nextafter(1e-6, 0.0)] * 2),
+    ([1.0, 2.0], [-math.nextafter(1e-6, 0.0)] * 2),
+    # Spread of obs just above and below the guard: σo = |a - b| / 2.
+    ([0.0, 1.0, 3.0, 2.0], [5.0, 5.0 + 2.2e-6, 5.0, 5.0 + 2.2e-6]),
+    ([0.0, 1.0, 3.0, 2.0], [5.0, 5.0 + 1.8e-6, 5.0, 5.0 + 1.8e-6]),
+    # G = sqrt(Soo * Sss) on either side of 1e-6, switching the correlation term to 1.
+    ([0.0, 2e-3, 0.0, 2e-3], [0.0, 0.55e-3, 0.0, 0.55e-3]),
+    ([0.0, 2e-3, 0.0, 2e-3], [0.0, 0.45e-3, 0.0, 0.45e-3]),
+])
+def test_guards_switch_exactly_at_their_thresholds(sim, obs):
+    assert calculate_kge(sim, obs) == reference_kge(sim, obs)
