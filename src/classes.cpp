@@ -5,6 +5,12 @@
 
 namespace hydrokit::py {
 
+void raise_unconstructed(PyObject* self) {
+    Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(self)));
+    PyErr_Format(PyExc_TypeError, "'%U' object was not initialized by its constructor", name.get());
+    throw PythonError{};
+}
+
 PyTypeObject* create_class(const ClassDescription& description, int basic_size,
                            destructor deallocate) {
     std::vector<PyType_Slot> slots = {

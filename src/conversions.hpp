@@ -84,7 +84,8 @@ requires requires {
     PythonClass<T>::type();
 }
 struct From<T> {
-    static T convert(PyObject* value) {
+    // The instance's own value, valid while the caller holds the instance.
+    static const T& convert(PyObject* value) {
         PyTypeObject* type = PythonClass<T>::type();
         if (type == nullptr) throw PythonError{};
         if (!PyObject_TypeCheck(value, type)) raise_type_mismatch(value, PythonClass<T>::name);
