@@ -1,0 +1,116 @@
+"""The stubs let mypy accept typed hydrokit code and refuse what the module refuses."""
+
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+TYPED_EXAMPLE = ROOT / "examples" / "typed_usage.py"
+
+PRELUDE = """\
+from datetime import timedelta
+from hydrokit import baseflow, metrics, rainfall_loss, reach, reservoir, utils
+HOUR = timedelta(hours=1)
+series = utils.ContinuousTimeSeries([1.0, 2.0], HOUR, "discharge")
+rain = utils.IncrementalTimeSeries([1.0, 2.0], HOUR, "rainfall")
+layer = baseflow.LinearReservoir(HOUR, 0.5, 1.0)
+curves = reservoir.reservoir_utils
+"""
+
+SEQUENCE = '"Sequence[float] | NumericArray"'
+OUTLETS = ('"UnControlledDischargeInfo | ControlledDischargeInfo | SpecifiedDischargeInfo'
+           ' | ConstantDischargeInfo"')
+
+# Each line fails at runtime with the exception shown, and mypy reports it as shown.
+MISUSES = [
+    ("import hydrokit.utils", ModuleNotFoundError,
+     'Cannot find implementation or library stub for module named "hydrokit.utils"  '
+     "[import-not-found]"),
+    ("from hydrokit.reservoir import reservoir_utils", ModuleNotFoundError,
+     'Cannot find implementation or library stub for module named "hydrokit.reservoir"  '
+     "[import-not-found]"),
+    ('utils.ContinuousTimeSeries("1.0", HOUR, "discharge")', TypeError,
+     f'Argument 1 to "ContinuousTimeSeries" has incompatible type "str"; expected {SEQUENCE}  '
+     "[arg-type]"),
+    ("curves.ElevationStorage({1.0: 2.0}, [1.0])", TypeError,
+     f'Argument 1 to "ElevationStorage" has incompatible type "dict[float, float]"; '
+     f"expected {SEQUENCE}  [arg-type]"),
+    ("metrics.calculate_kge(series, [1.0])", TypeError,
+     f'Argument 1 to "calculate_kge" has incompatible type "ContinuousTimeSeries"; '
+     f"expected {SEQUENCE}  [arg-type]"),
+    ('utils.ContinuousTimeSeries([1.0], 3600, "discharge")', TypeError,
+     'Argument 2 to "ContinuousTimeSeries" has incompatible type "int"; expected "timedelta"  '
+     "[arg-type]"),
+    ('utils.ContinuousTimeSeries([1.0], HOUR, "flow")', ValueError,
+     "Argument 3 to \"ContinuousTimeSeries\" has incompatible type \"Literal['flow']\"; "
+     "expected \"Literal['discharge', 'rainfall', 'elevation', 'volume']\"  [arg-type]"),
+    ("rain.disaggregate(60.0)", TypeError,
+     'Argument 1 to "disaggregate" of "IncrementalTimeSeries" has incompatible type "float"; '
+     'expected "int"  [arg-type]'),
+    ("metrics.calculate_kge([1.0], [1.0], use_log=1)", TypeError,
+     'Argument "use_log" to "calculate_kge" has incompatible type "int"; expected "bool"  '
+     "[arg-type]"),
+    ("reach.run_muskingum_routing(series, HOUR, 0.2, 1)", TypeError,
+     'Missing positional argument "initial_outflow" in call to "run_muskingum_routing"  '
+     "[call-arg]"),
+    ("baseflow.run_linear_reservoir(1.0, rain, [layer])", TypeError,
+     'Argument 3 to "run_linear_reservoir" has incompatible type "list[LinearReservoir]"; '
+     'expected "dict[str, LinearReservoir]"  [arg-type]'),
+    ("reservoir.run_level_pool_routing(series, 1.0, curves.ElevationStorage([0.0, 1.0], "
+     '[0.0, 1.0]), {"a": layer})', TypeError,
+     f'Dict entry 0 has incompatible type "str": "LinearReservoir"; expected "str": {OUTLETS}  '
+     "[dict-item]"),
+    ("reservoir.LevelPoolResult()", TypeError,
+     'Too few arguments for "LevelPoolResult"  [call-arg]'),
+    ("rainfall_loss.DeficitConstantResult()", TypeError,
+     'Too few arguments for "DeficitConstantResult"  [call-arg]'),
+    ("class Layer(baseflow.LinearReservoir): pass", TypeError,
+     'Cannot inherit from final class "LinearReservoir"  [misc]'),
+    ("series.data = []", AttributeError,
+     'Property "data" defined in "ContinuousTimeSeries" is read-only  [misc]'),
+    ("layer.k_duration = HOUR", AttributeError,
+     'Property "k_duration" defined in "LinearReservoir" is read-only  [misc]'),
+]
+
+
+def mypy_errors(path):
+    """mypy --strict on one file: its error lines without the file name, and its output."""
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
+         "--cache-dir", str(ROOT / "build" / "mypy-cache"), str(path)],
+        capture_output=True, text=True, timeout=120)
+    assert result.returncode in (0, 1), result.stderr
+    prefix = f"{path}:"
+    return [line.removeprefix(prefix) for line in result.stdout.splitlines()
+            if ": error: " in line], result.stdout
+
+
+def test_typed_example_passes_mypy_strict():
+    assert mypy_errors(TYPED_EXAMPLE) == ([], "")
+
+
+def test_typed_example_runs():
+    result = subprocess.run([sys.executable, str(TYPED_EXAMPLE)], capture_output=True,
+                            text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    peaks = {line[:17].strip(): float(line[17:].split()[0]) for line in result.stdout.splitlines()}
+    assert peaks["peak outflow"] < peaks["peak inflow"]
+    assert peaks["low-flow pipe"] == 15.0
+
+
+def test_mypy_reports_every_misuse_the_module_refuses(tmp_path):
+    script = tmp_path / "misuse.py"
+    first = PRELUDE.count("\n") + 1
+    script.write_text(PRELUDE + "".join(code + "\n" for code, _, _ in MISUSES), encoding="utf-8")
+    assert mypy_errors(script)[0] == [
+        f"{first + i}: error: {message}" for i, (_, _, message) in enumerate(MISUSES)]
+
+
+@pytest.mark.parametrize("code, exception, message", MISUSES, ids=[m[0] for m in MISUSES])
+def test_each_misuse_fails_at_runtime(code, exception, message):
+    namespace = {}
+    exec(PRELUDE, namespace)
+    with pytest.raises(exception):
+        exec(code, namespace)
