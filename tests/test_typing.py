@@ -78,31 +78,36 @@ MISUSES = [
 ]
 
 
-def mypy_errors(path):
+@pytest.fixture(scope="module")
+def mypy_cache(tmp_path_factory):
+    # A cache kept across sessions replays old errors under the file paths they had then.
+    return tmp_path_factory.mktemp("mypy-cache")
+
+
+def mypy_errors(path, cache):
     """mypy --strict on one file: its error lines without the file name, and its output."""
     result = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
-         "--cache-dir", str(ROOT / "build" / "mypy-cache"), str(path)],
-        capture_output=True, text=True, timeout=120)
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir",
+         str(cache), path.name],
+        capture_output=True, text=True, timeout=120, cwd=path.parent)
     assert result.returncode in (0, 1), result.stderr
-    prefix = f"{path}:"
-    return [line.removeprefix(prefix) for line in result.stdout.splitlines()
+    return [line.removeprefix(path.name + ":") for line in result.stdout.splitlines()
             if ": error: " in line], result.stdout
 
 
-def test_stubs_pass_mypy_strict(tmp_path):
+def test_stubs_pass_mypy_strict(tmp_path, mypy_cache):
     # Errors inside an installed stub package are silenced when user code is checked,
     # so the stubs are checked as a package of their own.
     shutil.copytree(ROOT / "stubs" / "hydrokit-stubs", tmp_path / "hydrokit")
     result = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--no-site-packages", "--cache-dir",
-         str(tmp_path / "mypy-cache"), "-p", "hydrokit"],
+         str(mypy_cache / "stubs"), "-p", "hydrokit"],
         capture_output=True, text=True, timeout=120, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (0, "Success: no issues found in 10 source files\n")
 
 
-def test_typed_example_passes_mypy_strict():
-    assert mypy_errors(TYPED_EXAMPLE) == ([], "")
+def test_typed_example_passes_mypy_strict(mypy_cache):
+    assert mypy_errors(TYPED_EXAMPLE, mypy_cache) == ([], "")
 
 
 def test_typed_example_runs():
@@ -114,11 +119,11 @@ def test_typed_example_runs():
     assert peaks["low-flow pipe"] == 15.0
 
 
-def test_mypy_reports_every_misuse_the_module_refuses(tmp_path):
+def test_mypy_reports_every_misuse_the_module_refuses(tmp_path, mypy_cache):
     script = tmp_path / "misuse.py"
     first = PRELUDE.count("\n") + 1
     script.write_text(PRELUDE + "".join(code + "\n" for code, _, _ in MISUSES), encoding="utf-8")
-    assert mypy_errors(script)[0] == [
+    assert mypy_errors(script, mypy_cache)[0] == [
         f"{first + i}: error: {message}" for i, (_, _, message) in enumerate(MISUSES)]
 
 
