@@ -20,7 +20,26 @@ series = utils.ContinuousTimeSeries([1.0, 2.0], HOUR, "discharge")
 rain = utils.IncrementalTimeSeries([1.0, 2.0], HOUR, "rainfall")
 layer = baseflow.LinearReservoir(HOUR, 0.5, 1.0)
 curves = hydrokit.reservoir.reservoir_utils
+import array
+import numpy
+one_kind_of_outlet: dict[str, hydrokit.reservoir.reservoir_utils.ConstantDischargeInfo] = {
+    "pipe": curves.ConstantDischargeInfo(1.0)}
 """
+
+# Each line runs and type-checks: what a user passes where numbers are taken.
+ACCEPTED = [
+    'utils.ContinuousTimeSeries(numpy.array([1.0, 2.0]), HOUR, "discharge")',
+    'utils.IncrementalTimeSeries(numpy.arange(4), HOUR, "rainfall")',
+    'utils.ContinuousTimeSeries(array.array("d", [1.0, 2.0]), HOUR, "elevation")',
+    'utils.ContinuousTimeSeries((1, 2.5), HOUR, "volume")',
+    'curves.ElevationStorage(range(3), [0.0, 1e3, 5e3]).get_storage(numpy.float64(1.5))',
+    "metrics.calculate_kge(numpy.linspace(1.0, 2.0, 5), [1.0, 1.2, 1.5, 1.9, 2.0], True)",
+    "layer.gw_fraction = 0.25",
+    "layer.initial_q = 3",
+    "layer.num_reservoir = 2",
+    "reservoir.run_level_pool_routing(series, 0.5, curves.ElevationStorage([0.0, 1.0], [0.0, 1e9]),"
+    " one_kind_of_outlet)",
+]
 
 SEQUENCE = '"Sequence[float] | NumericArray"'
 OUTLETS = ('"UnControlledDischargeInfo | ControlledDischargeInfo | SpecifiedDischargeInfo'
@@ -119,12 +138,18 @@ def test_typed_example_runs():
     assert peaks["low-flow pipe"] == 15.0
 
 
-def test_mypy_reports_every_misuse_the_module_refuses(tmp_path, mypy_cache):
+def test_mypy_accepts_the_normal_uses_and_reports_every_misuse(tmp_path, mypy_cache):
     script = tmp_path / "misuse.py"
-    first = PRELUDE.count("\n") + 1
-    script.write_text(PRELUDE + "".join(code + "\n" for code, _, _ in MISUSES), encoding="utf-8")
+    first = PRELUDE.count("\n") + len(ACCEPTED) + 1
+    script.write_text(PRELUDE + "".join(code + "\n" for code in ACCEPTED)
+                      + "".join(code + "\n" for code, _, _ in MISUSES), encoding="utf-8")
     assert mypy_errors(script, mypy_cache)[0] == [
         f"{first + i}: error: {message}" for i, (_, _, message) in enumerate(MISUSES)]
+
+
+@pytest.mark.parametrize("code", ACCEPTED)
+def test_each_normal_use_runs(code):
+    exec(PRELUDE + code, {})
 
 
 @pytest.mark.parametrize("code, exception, message", MISUSES, ids=[m[0] for m in MISUSES])
