@@ -12,7 +12,9 @@ TYPED_EXAMPLE = ROOT / "examples" / "typed_usage.py"
 
 # Both ways of reaching a submodule that work at runtime must type-check.
 PRELUDE = """\
+import array
 from datetime import timedelta
+import numpy
 import hydrokit
 from hydrokit import baseflow, metrics, rainfall_loss, reach, reservoir, utils
 HOUR = timedelta(hours=1)
@@ -20,8 +22,6 @@ series = utils.ContinuousTimeSeries([1.0, 2.0], HOUR, "discharge")
 rain = utils.IncrementalTimeSeries([1.0, 2.0], HOUR, "rainfall")
 layer = baseflow.LinearReservoir(HOUR, 0.5, 1.0)
 curves = hydrokit.reservoir.reservoir_utils
-import array
-import numpy
 one_kind_of_outlet: dict[str, hydrokit.reservoir.reservoir_utils.ConstantDischargeInfo] = {
     "pipe": curves.ConstantDischargeInfo(1.0)}
 """
