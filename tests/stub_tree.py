@@ -151,6 +151,8 @@ def stub_class(node):
             attributes[item.name] = True
         elif item.name == "__new__":
             new = None if refuses_every_call(item.args) else stub_params(item.args, True)
+        elif item.name == "__init__":
+            methods["__init__"] = stub_params(item.args, drop_first=True)
         elif not item.name.startswith("_"):
             methods[item.name] = stub_params(item.args, drop_first=True)
     return {
