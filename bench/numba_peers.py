@@ -116,7 +116,8 @@ def kge(sim, obs):
     sigma_sim = np.sqrt(sss / n)
     sigma_obs = np.sqrt(soo / n)
     gamma = sigma_sim / (1e-6 if sigma_obs < 1e-6 else sigma_obs)
-    return 1.0 - np.sqrt((gamma - 1.0) * (gamma - 1.0) + ((beta - 1.0) * (beta - 1.0) + correlation_term))
+    return 1.0 - np.sqrt((gamma - 1.0) * (gamma - 1.0)
+                         + ((beta - 1.0) * (beta - 1.0) + correlation_term))
 
 
 @njit

@@ -106,4 +106,5 @@ def python_kge(sim, obs):
     beta = mean_sim / (1e-6 if abs(mean_obs) < 1e-6 else mean_obs)
     sigma_obs = math.sqrt(soo / n)
     gamma = math.sqrt(sss / n) / (1e-6 if sigma_obs < 1e-6 else sigma_obs)
-    return 1.0 - math.sqrt((gamma - 1.0) * (gamma - 1.0) + ((beta - 1.0) * (beta - 1.0) + correlation_term))
+    return 1.0 - math.sqrt((gamma - 1.0) * (gamma - 1.0)
+                           + ((beta - 1.0) * (beta - 1.0) + correlation_term))

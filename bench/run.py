@@ -22,7 +22,9 @@ def check_text(peer, identical, worst):
     if identical:
         return "identical"
     difference = f"largest relative difference {worst:.1e}"
-    return difference if not peer.exact else f"DIFFERS although computed in the same order: {difference}"
+    if peer.exact:
+        return f"DIFFERS although computed in the same order: {difference}"
+    return difference
 
 
 def run_case(case):
