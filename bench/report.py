@@ -58,12 +58,21 @@ def version(package):
         return "not installed"
 
 
-def cpu_model():
-    with open("/proc/cpuinfo") as cpuinfo:
-        for line in cpuinfo:
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return platform.processor() or "unknown"
+def cpu_description():
+    """Model name, family and model numbers, and the widest vector unit the CPU offers."""
+    fields = {}
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                key, _, value = line.partition(":")
+                fields.setdefault(key.strip(), value.strip())
+    except OSError:
+        return platform.processor() or "unknown"
+    flags = fields.get("flags", "").split()
+    widest = next((name for flag, name in [("avx512f", "AVX-512"), ("avx2", "AVX2"),
+                                           ("sse2", "SSE2")] if flag in flags), "no SIMD flags")
+    return (f"{fields.get('model name', 'unknown')} (family {fields.get('cpu family', '?')}, "
+            f"model {fields.get('model', '?')}, {widest})")
 
 
 def hydrokit_revision():
@@ -82,7 +91,7 @@ def machine_facts(load_before):
     packages = ["numpy", "numba", "llvmlite", "scipy", "hydroeval", "HydroErr"]
     return [
         f"- Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC",
-        f"- CPU: {cpu_model()}, {os.cpu_count()} cores "
+        f"- CPU: {cpu_description()}, {os.cpu_count()} cores "
         f"(load average {load_before[0]:.2f} when the run started; the machine is shared)",
         f"- Python {platform.python_version()}; "
         + ", ".join(f"{p} {version(p)}" for p in packages),
