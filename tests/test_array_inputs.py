@@ -122,6 +122,9 @@ def test_exact_double_buffers_are_read_bit_for_bit(data):
 
 
 GRID = np.arange(12.0).reshape(3, 4)
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore", PendingDeprecationWarning)
+    MATRIX = np.asmatrix(GRID)
 
 ARRAYS = {
     "strided": np.arange(10.0)[::3],
@@ -146,7 +149,7 @@ ARRAYS = {
     "datetime": np.array(["2024-01-01"], dtype="datetime64[D]"),
     "record": np.zeros(2, dtype=[("stage", "f8")]),
     "read-only": np.frombuffer(struct.pack("<2d", 1.5, 2.5)),
-    "matrix": np.asmatrix(GRID),
+    "matrix": MATRIX,
     "masked-2d": np.ma.masked_array(GRID, mask=GRID > 6),
     "memoryview-2d": memoryview(GRID),
     "memoryview-float32": memoryview(np.array([0.1, 2.0], dtype=np.float32)),
