@@ -343,7 +343,8 @@ def build(container, items, length, raised):
     if container == "readings":
         return Readings(list(items), length, raised)
     values = np.empty(len(items), dtype=object)
-    values[:] = items
+    for index, item in enumerate(items):
+        values[index] = item
     return values
 
 
@@ -361,6 +362,7 @@ def test_sequence_of_hostile_items(target, drawn, container, length):
              for item in drawn]
     arguments = entry.arguments()
     arguments[parameter.name] = build(container, items, length, raised)
+    raised.clear()
     error = attempt(lambda: entry.target()(**arguments))
     assert verdict(error, raised, parameter.name) is None
 
