@@ -431,3 +431,35 @@ def test_non_str_keyword_anywhere(entry, key, where, value):
     with pytest.raises(TypeError) as excinfo:
         entry.target()(**dict(keywords))
     assert str(excinfo.value) == "keywords must be strings"
+
+
+# A getter, setter or method taken from the class and applied to a foreign object.
+DESCRIPTORS = [(cls, name) for cls in CONSTRUCTIBLE + RESULT_CLASSES for name in sorted(vars(cls))
+               if not name.startswith("_")]
+
+
+@pytest.mark.parametrize("cls, name", DESCRIPTORS,
+                         ids=[f"{cls.__name__}.{name}" for cls, name in DESCRIPTORS])
+def test_descriptor_applied_to_a_foreign_object(cls, name):
+    descriptor = vars(cls)[name]
+    arguments = {"disaggregate": (900,), "get_storage": (103.0,), "get_elevation": (5.0e5,)}
+    failures = []
+    for error_type in INJECTED:
+        tracker = Tracker(error_type)
+        for value in hostile_values(tracker):
+            if value is None and not callable(descriptor):
+                continue  # __get__(None, cls) is class access: it returns the descriptor
+            if callable(descriptor):
+                error = attempt(lambda: descriptor(value, *arguments.get(name, ())))
+            elif hasattr(descriptor, "__set__") and name in dict(SETTERS):
+                error = attempt(lambda: descriptor.__set__(value, 1))
+            else:
+                error = attempt(lambda: descriptor.__get__(value, cls))
+            own = issubclass(type(value), cls)
+            if error is None and not own:
+                failures.append(f"{value!r:.60} was accepted")
+            elif error is not None and type(error) is not TypeError and not (
+                    own and isinstance(error, DOCUMENTED)):
+                failures.append(f"{value!r:.60}: {error!r}")
+            assert tracker.raised == []
+    assert failures == []
