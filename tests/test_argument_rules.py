@@ -228,3 +228,17 @@ def test_interrupt_is_not_replaced_by_a_later_argument_error():
     with pytest.raises(KeyboardInterrupt) as excinfo:
         ContinuousTimeSeries(Readings("__len__", error), 3600, 5)
     assert excinfo.value is error
+
+
+class Misreported(Readings):
+    def __init__(self, length):
+        super().__init__(None, None)
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+
+@pytest.mark.parametrize("length", [-1, 2**100, "3", 2.0, None])
+def test_unusable_length_is_only_a_missing_hint(length):
+    assert series(Misreported(length)).data == [1.0, 2.0, 3.0]
