@@ -153,6 +153,32 @@ def test_sequence_changed_while_read_gives_what_iteration_gives(changing):
         hydrokit.metrics.calculate_kge(expected, expected))
 
 
+def regrow_ndarray(values):
+    values.resize(100_000, refcheck=False)  # moves the data to a new allocation
+    values[:] = 7.0
+
+
+def regrow_array(values):
+    values.extend([7.0] * 100_000)
+
+
+@pytest.mark.parametrize(
+    "sim, regrow",
+    [(np.array([1.0, 2.0, 4.0]), regrow_ndarray), (array.array("d", [1.0, 2.0, 4.0]), regrow_array)],
+    ids=["ndarray", "array"],
+)
+def test_array_reallocated_while_the_next_argument_is_read(sim, regrow):
+    # sim is converted first; reading obs runs Python code that moves sim's memory.
+    class Regrowing:
+        def __float__(self):
+            regrow(sim)
+            return 2.0
+
+    expected = hydrokit.metrics.calculate_kge([1.0, 2.0, 4.0], [1.0, 2.0, 4.0])
+    assert hydrokit.metrics.calculate_kge(sim, [1.0, Regrowing(), 4.0]) == expected
+    assert len(sim) > 3 and sim[0] == 7.0 or sim[-1] == 7.0
+
+
 def clearing_then_raising(tracker):
     readings = []
 
