@@ -58,6 +58,8 @@ def test_method_refuses(cls, method, arguments):
 @pytest.mark.parametrize("name, _kind", SETTERS)
 def test_setter_refuses(name, _kind):
     reservoir = uninitialised(LinearReservoir)
+    # The instance is at fault, not the value assigned, so no argument is named: the same
+    # message as its getters give.
     assert refusal(lambda: setattr(reservoir, name, 1)) == not_initialised(LinearReservoir)
 
 
