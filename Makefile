@@ -27,9 +27,12 @@ core-tests:
 test: build core-tests
 	@$(PYTHON) -m pytest -q tests
 
-# The stamp lives inside .venv, so a venv rebuilt by provisioning loses it and reinstalls.
+# The stamp lives inside .venv, so a venv rebuilt by provisioning loses it and reinstalls;
+# a package removed by hand is noticed by the look-up, which imports nothing.
 demo-packages: build
-	@if [ "$$(cat $(DEMO_STAMP) 2>/dev/null)" != "$(DEMO_PACKAGES)" ]; then \
+	@if [ "$$(cat $(DEMO_STAMP) 2>/dev/null)" != "$(DEMO_PACKAGES)" ] || \
+	    ! $(PYTHON) -c 'import importlib.util as u, sys; \
+	        sys.exit(any(u.find_spec(m) is None for m in sys.argv[1:]))' $(DEMO_PACKAGES); then \
 	    echo "demo: installing $(DEMO_PACKAGES) into .venv"; \
 	    $(PYTHON) -m pip install -qq $(DEMO_PACKAGES) && \
 	    echo "$(DEMO_PACKAGES)" >$(DEMO_STAMP); \
