@@ -52,8 +52,8 @@ class CountedRouting:
     def __call__(self, k_hours, x):
         k = timedelta(hours=float(k_hours))
         start = time.perf_counter()
-        outflow = reach.run_muskingum_routing(self.inflow, k, float(x), 1,
-                                              float(OBSERVED_OUTFLOW[0]))
+        outflow = reach.run_muskingum_routing(self.inflow, k, float(x), sub_reaches=1,
+                                              initial_outflow=float(OBSERVED_OUTFLOW[0]))
         self.seconds += time.perf_counter() - start
         self.calls += 1
         return outflow.data
@@ -113,7 +113,7 @@ def main():
           f"{max(OBSERVED_OUTFLOW)} m³/s at "
           f"{hours[OBSERVED_OUTFLOW.index(max(OBSERVED_OUTFLOW))]:.0f} h")
     with warnings.catch_warnings():
-        warnings.simplefilter("error")
+        warnings.filterwarnings("error", message="`x` is outside the recommended range")
         least_squares_fit, least_squares_routing = fit_least_squares(optimize)
         kge_fit, kge_routing = fit_kge(optimize)
 

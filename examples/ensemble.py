@@ -14,7 +14,8 @@ the task receives plain lists and numbers, builds the series inside the worker a
 plain floats.
 
 Run it with `make demo`; it writes ensemble.png next to itself (or into `--out DIR`).
-`--sets N --storms M` set the size, `--modes` picks modes, `--help` lists the options.
+`--sets N --storms M` set the size, `--workers` the processes, `--modes` picks modes and
+`--help` lists the options.
 """
 
 import math
@@ -201,6 +202,9 @@ def parse_options(parser):
     parser.add_argument("--sets", type=positive_int, default=20000,
                         help="parameter sets (N)")
     parser.add_argument("--storms", type=positive_int, default=8, help="storms (M)")
+    parser.add_argument("--workers", type=positive_int, default=os.process_cpu_count() or 1,
+                        help="worker processes of the process pool and the LocalCluster "
+                             "(default: one per core)")
     parser.add_argument("--modes", default=",".join(MODES),
                         help="comma-separated, from: " + ", ".join(MODES))
     parser.add_argument("--scheduler", metavar="ADDRESS",
@@ -214,13 +218,13 @@ def main():
     unknown = sorted(set(modes) - set(MODES))
     if unknown:
         sys.exit(f"unknown mode {', '.join(unknown)}: choose from {', '.join(MODES)}")
-    workers = os.process_cpu_count() or 1
+    workers = arguments.workers
 
     storms = make_storms(arguments.storms)
     parameter_sets = sample_parameter_sets(arguments.sets)
     print(f"ensemble: {len(parameter_sets)} parameter sets x {len(storms)} storms = "
           f"{len(parameter_sets) * len(storms)} runs of loss -> Clark -> baseflow -> "
-          f"Muskingum -> KGE on {workers} cores")
+          f"Muskingum -> KGE, {os.process_cpu_count()} cores")
     show_that_series_do_not_pickle()
 
     print(f"{'mode':<10} {'workers':>7} {'tasks':>5} {'start-up s':>10} {'run s':>7} "

@@ -80,10 +80,9 @@ def test_reservoir_study_attenuates_the_flood(tmp_path):
 @pytest.mark.skipif(bool(missing("scipy")), reason=str(missing("scipy")))
 def test_calibration_fits_the_wilson_flood(tmp_path):
     output = run_example("calibration.py", tmp_path)
-    guess_k, guess_x, guess_sse, guess_kge = row("first guess", output)
+    _, _, guess_sse, guess_kge = row("first guess", output)
     sse_k, sse_x, sse_sse, sse_kge, sse_calls, sse_micros = row("min SSE", output)
     kge_k, kge_x, kge_sse, kge_kge, kge_calls, kge_micros = row("max KGE", output)
-    assert (guess_k, guess_x) == (6.0, 0.2)
     # The optima, found independently by a grid search over K and x: SSE 605.64 at
     # K = 29.15 h, x = 0.221, and KGE 0.97126 at K = 28.82 h, x = 0.265.
     assert 29.0 < sse_k < 29.4 and 0.215 < sse_x < 0.228
@@ -106,21 +105,23 @@ def ensemble_rows(output, modes):
 
 def test_ensemble_local_modes_give_the_same_kge(tmp_path):
     output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
-                         "--modes", "serial,processes")
+                         "--workers", "2", "--modes", "serial,processes")
     assert "12 parameter sets x 2 storms = 24 runs" in output
     assert "pickling a series raises TypeError: cannot pickle" in output
     rows = ensemble_rows(output, ["serial", "processes"])
     assert rows["serial"][:2] == [1, 4]  # 12 sets in chunks of 3
     assert rows["serial"][5] == 1.0
-    assert rows["processes"][0] >= 1 and rows["processes"][5] > 0
+    assert rows["processes"][:2] == [2, 6]  # 12 sets in chunks of 2
+    assert rows["processes"][5] > 0
 
 
 @pytest.mark.skipif(bool(missing("dask.distributed")), reason=str(missing("dask.distributed")))
 def test_ensemble_on_a_local_dask_cluster_gives_the_same_kge(tmp_path):
+    # One worker: each one the cluster starts imports dask, seconds on a busy machine.
     output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
-                         "--modes", "serial,dask")
+                         "--workers", "1", "--modes", "serial,dask")
     rows = ensemble_rows(output, ["serial", "dask"])
-    assert rows["dask"][0] >= 1
+    assert rows["dask"][:2] == [1, 4]
 
 
 def test_ensemble_scores_the_true_parameters_near_one(monkeypatch):
