@@ -81,8 +81,8 @@ def test_reservoir_study_attenuates_the_flood(tmp_path):
 def test_calibration_fits_the_wilson_flood(tmp_path):
     output = run_example("calibration.py", tmp_path)
     _, _, guess_sse, guess_kge = row("first guess", output)
-    sse_k, sse_x, sse_sse, sse_kge, sse_calls, sse_micros = row("min SSE", output)
-    kge_k, kge_x, kge_sse, kge_kge, kge_calls, kge_micros = row("max KGE", output)
+    sse_k, sse_x, sse_sse, sse_kge, sse_calls, sse_micros, sse_ms = row("min SSE", output)
+    kge_k, kge_x, kge_sse, kge_kge, kge_calls, kge_micros, kge_ms = row("max KGE", output)
     # The optima, found independently by a grid search over K and x: SSE 605.64 at
     # K = 29.15 h, x = 0.221, and KGE 0.97126 at K = 28.82 h, x = 0.265.
     assert 29.0 < sse_k < 29.4 and 0.215 < sse_x < 0.228
@@ -91,7 +91,10 @@ def test_calibration_fits_the_wilson_flood(tmp_path):
     # Each fit wins on its own objective, and both improve on the first guess on both.
     assert sse_sse < kge_sse < guess_sse
     assert kge_kge > sse_kge > guess_kge
-    assert sse_calls >= 3 and kge_calls >= 3 and sse_micros > 0 and kge_micros > 0
+    assert sse_calls >= 3 and kge_calls >= 3
+    # The routing is part of the fit, so its share of the fit's time is below the whole.
+    assert 0 < sse_calls * sse_micros < 1000 * sse_ms
+    assert 0 < kge_calls * kge_micros < 1000 * kge_ms
 
 
 def ensemble_rows(output, modes):
