@@ -5,9 +5,9 @@ linear-reservoir baseflow -> Muskingum reach -> KGE against the storm's gauge re
 synthetic one, made by the same chain from a "true" parameter set plus rating noise). The
 same task function scores chunks of parameter sets in three ways:
 - serial: one core, the baseline;
-- processes: every core, with concurrent.futures.ProcessPoolExecutor;
-- dask: Dask's distributed scheduler, a LocalCluster of one single-threaded worker process
-  per core, or an existing cluster given as `--scheduler tcp://host:8786` (its workers need
+- processes: every core (or `--workers N`), with concurrent.futures.ProcessPoolExecutor;
+- dask: Dask's distributed scheduler, a LocalCluster of single-threaded worker processes
+  (one per core, or `--workers N`), or an existing cluster given as `--scheduler tcp://host:8786` (its workers need
   hydrokit installed).
 hydrokit's objects cannot be pickled, so nothing of hydrokit crosses a process boundary:
 the task receives plain lists and numbers, builds the series inside the worker and returns
