@@ -7,8 +7,8 @@ same task function scores chunks of parameter sets in three ways:
 - serial: one core, the baseline;
 - processes: every core (or `--workers N`), with concurrent.futures.ProcessPoolExecutor;
 - dask: Dask's distributed scheduler, a LocalCluster of single-threaded worker processes
-  (one per core, or `--workers N`), or an existing cluster given as `--scheduler tcp://host:8786` (its workers need
-  hydrokit installed).
+  (one per core, or `--workers N`), or an existing cluster given as
+  `--scheduler tcp://host:8786` (its workers need hydrokit installed).
 hydrokit's objects cannot be pickled, so nothing of hydrokit crosses a process boundary:
 the task receives plain lists and numbers, builds the series inside the worker and returns
 plain floats.
