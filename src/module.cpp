@@ -96,6 +96,7 @@ int execute(PyObject* module) {
             raise_type_mismatch(module, "module");
         }
         require_owning_interpreter();
+        install_interrupt_poll();
         Build(module);
         return 0;
     });
