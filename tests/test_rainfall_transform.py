@@ -48,6 +48,10 @@ def reference_unit(area, tc_seconds, k, dt):
         unit.append(c2 * unit[-1] + (c0 * now + c1 * previous))
         previous = now
         total += unit[-1]
+        if t > len(t_ordinates) and c2 <= 0:
+            # the whole alternating tail, sum of U * C2**k for k >= 1, in the first step
+            unit[-1] = unit[-1] + unit[-1] * c2 / (1 - c2)
+            return unit
         if t > len(t_ordinates) and not (abs(unit[-1]) * abs(c2) / (1 - c2) > 1e-9 * abs(total)):
             return unit
 
