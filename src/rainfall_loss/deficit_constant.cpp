@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "utils/min_max.hpp"
+
 namespace hydrokit {
 
 namespace {
@@ -34,15 +36,16 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
     loss.reserve(n);
     deficit_at_end.reserve(n);
 
-    // fmin/fmax ignore a NaN operand, so a NaN parameter does not poison the deficit.
+    // The minimum and maximum ignore a NaN operand, so a NaN parameter does not poison the
+    // deficit.
     double deficit = initial_deficit;
     for (const double rain : rainfall.data) {
-        const double recovered = std::fmin(
-            deficit + std::fmax(max_deficit - deficit, 0.0) * recovery_fraction, max_deficit);
+        const double recovered = min_number(
+            deficit + max_number(max_deficit - deficit, 0.0) * recovery_fraction, max_deficit);
         if (rain > 0) {  // NaN rain counts as a dry step
-            const double constant_loss = std::fmin(rain, step_loss_capacity);
+            const double constant_loss = min_number(rain, step_loss_capacity);
             const double remaining = rain - constant_loss;
-            const double filled = std::fmin(remaining, recovered);
+            const double filled = min_number(remaining, recovered);
             deficit = recovered - filled;
             loss.push_back(filled + constant_loss);
             excess.push_back(remaining - filled);
