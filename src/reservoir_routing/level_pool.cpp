@@ -1,10 +1,12 @@
 #include "reservoir_routing/level_pool.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 
 namespace hydrokit {
 
@@ -27,12 +29,19 @@ std::vector<double> reserved(size_t capacity) {
 // The pool elevation at `storage`. A NaN storage (a missing inflow value, a NaN release) is
 // reported as off the curve instead of being searched for, so a run never carries on from a
 // storage it cannot know.
-double elevation_at(CurveLookup& storage_to_elevation, double storage) {
-    if (std::isnan(storage) && storage_to_elevation.valid()) {
+[[gnu::always_inline]] inline double elevation_at(CurveLookup& storage_to_elevation,
+                                                  double storage) {
+    double elevation;
+    if ((std::isnan(storage) && storage_to_elevation.valid()) ||
+        !storage_to_elevation.on_curve(storage, elevation)) {
         return require_elevation(std::nullopt, storage);
     }
-    return require_elevation(storage_to_elevation(storage, std::nullopt, std::nullopt), storage);
+    return elevation;
 }
+
+// Beyond 2^53 seconds the sub-step times and their quotients by the step are no longer
+// exact, so the interval of a second can no longer be told from its index.
+constexpr int64_t exact_seconds = int64_t{1} << 53;
 
 }  // namespace
 
@@ -55,7 +64,7 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     double elevation = initial_elevation;
     if (n == 0) throw Panic("index out of bounds: the len is 0 but the index is 0");
     if (dt == 0) throw Panic("assertion failed: step != 0");
-    double previous_inflow = inflow.data[0];
+    if (dt < 0) throw Panic("assertion failed: step > 0");
 
     // The first lookup has checked the curve; later ones search from the previous segment.
     CurveLookup storage_to_elevation(elevation_storage.storage, elevation_storage.elevation);
@@ -65,29 +74,61 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
 
     const int64_t step = dt;
     const int64_t span = static_cast<int64_t>(n - 1) * step;
-    for (int64_t t = step; t <= span; ++t) {
-        const bool recorded = t % step == 0;
-        const ReleaseContext context{t, elevation};
+    const double step_seconds = static_cast<double>(step);
+    const bool intervals_exact = span < exact_seconds - step;
+
+    // One second of the run: the outflow at the start of second `t` from the current
+    // elevation, then (after the first second) the update by the inflow at the end of it.
+    double previous_inflow = inflow.data[0];
+    auto second = [&]<bool recorded>(int64_t t, double current_inflow) {
         double total = 0.0;
         for (size_t k = 0; k < runs.size(); ++k) {
-            const double release = runs[k].release(context);
+            const double release = runs[k].release(t, elevation);
             total = total + release;
-            if (recorded) outlet_out[k].push_back(release);
+            if constexpr (recorded) outlet_out[k].push_back(release);
         }
-        if (recorded) total_out.push_back(total);
+        if constexpr (recorded) total_out.push_back(total);
         // The first second records the outflow of the initial state and leaves it unchanged.
-        if (t == step) continue;
+        if (t == step) return;
 
-        const double current_inflow = inflow.value_at(static_cast<double>(t));
         storage = storage + ((previous_inflow + current_inflow) * 0.5) * h - total * h;
         // The pool cannot hold less than nothing; a NaN is kept for the lookup to report.
         if (storage < 0.0) storage = 0.0;
         elevation = elevation_at(storage_to_elevation, storage);
-        if (recorded) {
+        if constexpr (recorded) {
             storage_out.push_back(storage);
             elevation_out.push_back(elevation);
         }
         previous_inflow = current_inflow;
+    };
+
+    // The seconds of inflow interval k, [k dt, (k + 1) dt), read the inflow between points k
+    // and k + 1; the last second of the run reads the last point.
+    InterruptCountdown countdown;
+    for (size_t k = 1; k < n; ++k) {
+        const int64_t start = static_cast<int64_t>(k) * step;
+        if (k == n - 1) {
+            countdown.add(1);
+            second.template operator()<true>(start, inflow.value_at(static_cast<double>(start)));
+            break;
+        }
+        const double base = inflow.data[k];
+        const double rise = inflow.data[k + 1] - base;
+        const double index = static_cast<double>(k);
+        auto inflow_at = [&](int64_t t) {
+            if (!intervals_exact) return inflow.value_at(static_cast<double>(t));
+            const double position = static_cast<double>(t) / step_seconds;
+            return rise * (position - index) + base;
+        };
+        countdown.add(1);
+        second.template operator()<true>(start, inflow_at(start));
+        for (int64_t begin = start + 1; begin < start + step;) {
+            const int64_t end = std::min(start + step, begin + (int64_t{1} << 16));
+            countdown.add(static_cast<size_t>(end - begin));
+            for (int64_t t = begin; t < end; ++t)
+                second.template operator()<false>(t, inflow_at(t));
+            begin = end;
+        }
     }
 
     LevelPoolResult result{

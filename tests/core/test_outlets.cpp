@@ -36,7 +36,7 @@ CORE_TEST(nan_elevation_is_never_gated_and_reaches_the_rating_lookup) {
                      release(*outlet, ReleaseContext{1, not_a_number}));
         OutletRun run(*outlet);
         CHECK_THROWS(Panic, "called `Option::unwrap()` on a `None` value",
-                     run.release(ReleaseContext{1, not_a_number}));
+                     run.release(1, not_a_number));
     }
     CHECK(release(constant, ReleaseContext{1, not_a_number}) == 2.5);
 }
@@ -53,7 +53,7 @@ CORE_TEST(outlet_run_releases_exactly_as_release) {
         for (int i = 0; i <= 2200; ++i) {
             const double elevation = 99.0 + 0.005 * (i <= 1100 ? i : 2200 - i) + 1e-4 * (i % 7);
             const ReleaseContext context{i, elevation};
-            CHECK(run.release(context) == release(*outlet, context));
+            CHECK(run.release(i, elevation) == release(*outlet, context));
         }
     }
 }
