@@ -196,6 +196,12 @@ def test_long_storms_convolve_step_by_step(values, tc_hours, storage_hours):
     assert clark(rain(values), 250.0, tc, storage_r).data == convolve(values, unit)
 
 
+def test_unit_hydrograph_beyond_memory_is_a_memory_error():
+    # About 8.6e13 ordinates at a one-second step: far more than any machine holds.
+    with pytest.raises(MemoryError):
+        clark(rain([1.0], SECOND), 1.0, timedelta(days=999_999_999), HOUR)
+
+
 def test_storage_too_long_for_the_step():
     with pytest.raises(ValueError) as excinfo:
         clark(rain([1.0], timedelta(seconds=1)), 1.0, timedelta(seconds=1), timedelta(days=12))
