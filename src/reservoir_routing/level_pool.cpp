@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,55 @@ std::vector<double> reserved(size_t capacity) {
 // exact, so the interval of a second can no longer be told from its index.
 constexpr int64_t exact_seconds = int64_t{1} << 53;
 
+constexpr double h = 1.0;  // the integration step, one second
+
+// The inflow between points k and k + 1, read at the seconds of [k dt, (k + 1) dt): the
+// interpolation of `value_at` with its index and difference worked out once.
+struct InflowInterval {
+    const ContinuousSeries& inflow;
+    double step_seconds;
+    bool exact;  // false past 2^53 seconds, where `value_at` itself is used
+    double index;
+    double base;
+    double rise;
+
+    [[gnu::always_inline]] double at(int64_t t) const {
+        if (!exact) return inflow.value_at(static_cast<double>(t));
+        const double position = static_cast<double>(t) / step_seconds;
+        return rise * (position - index) + base;
+    }
+};
+
+// The pool between two seconds.
+struct PoolState {
+    double storage;
+    double elevation;
+    double previous_inflow;
+};
+
+// Seconds [begin, end) of one inflow interval, none of them recorded and none the first of
+// the run: the outflow at the start of each second from the current elevation, then the
+// update by the inflow at its end. Kept apart from the recording so that the whole state
+// stays in registers.
+[[gnu::noinline]] PoolState quiet_seconds(PoolState pool, int64_t begin, int64_t end,
+                                          const InflowInterval& interval, std::span<OutletRun> runs,
+                                          CurveLookup& storage_to_elevation) {
+    double storage = pool.storage;
+    double elevation = pool.elevation;
+    double previous_inflow = pool.previous_inflow;
+    for (int64_t t = begin; t < end; ++t) {
+        double total = 0.0;
+        for (OutletRun& run : runs) total = total + run.release(t, elevation);
+        const double current_inflow = interval.at(t);
+        storage = storage + ((previous_inflow + current_inflow) * 0.5) * h - total * h;
+        // The pool cannot hold less than nothing; a NaN is kept for the lookup to report.
+        if (storage < 0.0) storage = 0.0;
+        elevation = elevation_at(storage_to_elevation, storage);
+        previous_inflow = current_inflow;
+    }
+    return {storage, elevation, previous_inflow};
+}
+
 }  // namespace
 
 LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double initial_elevation,
@@ -50,7 +100,6 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
                                        const NamedMap<DischargeInfo>& outlets) {
     const size_t n = inflow.data.size();
     const int32_t dt = inflow.time_step;
-    constexpr double h = 1.0;  // the integration step, one second
 
     std::vector<double> storage_out = reserved(n);
     std::vector<double> elevation_out = reserved(n);
@@ -103,30 +152,28 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     };
 
     // The seconds of inflow interval k, [k dt, (k + 1) dt), read the inflow between points k
-    // and k + 1; the last second of the run reads the last point.
+    // and k + 1; the last second of the run reads the last point. The first second of each
+    // interval is recorded.
     InterruptCountdown countdown;
     for (size_t k = 1; k < n; ++k) {
         const int64_t start = static_cast<int64_t>(k) * step;
+        countdown.add(1);
         if (k == n - 1) {
-            countdown.add(1);
             second.template operator()<true>(start, inflow.value_at(static_cast<double>(start)));
             break;
         }
-        const double base = inflow.data[k];
-        const double rise = inflow.data[k + 1] - base;
-        const double index = static_cast<double>(k);
-        auto inflow_at = [&](int64_t t) {
-            if (!intervals_exact) return inflow.value_at(static_cast<double>(t));
-            const double position = static_cast<double>(t) / step_seconds;
-            return rise * (position - index) + base;
-        };
-        countdown.add(1);
-        second.template operator()<true>(start, inflow_at(start));
+        const InflowInterval interval{inflow,          step_seconds,
+                                      intervals_exact, static_cast<double>(k),
+                                      inflow.data[k],  inflow.data[k + 1] - inflow.data[k]};
+        second.template operator()<true>(start, interval.at(start));
         for (int64_t begin = start + 1; begin < start + step;) {
             const int64_t end = std::min(start + step, begin + (int64_t{1} << 16));
             countdown.add(static_cast<size_t>(end - begin));
-            for (int64_t t = begin; t < end; ++t)
-                second.template operator()<false>(t, inflow_at(t));
+            const PoolState pool = quiet_seconds({storage, elevation, previous_inflow}, begin, end,
+                                                 interval, runs, storage_to_elevation);
+            storage = pool.storage;
+            elevation = pool.elevation;
+            previous_inflow = pool.previous_inflow;
             begin = end;
         }
     }
