@@ -46,7 +46,12 @@ class OutletRun {
             case Kind::prescribed:
                 break;
         }
-        return specified_release(*prescribed_, ReleaseContext{elapsed_seconds, elevation});
+        const double t = static_cast<double>(elapsed_seconds);
+        // A shut outlet releases nothing, however far past its series the run has gone.
+        if (shut(elevation)) return 0.0;
+        if (t > span_) throw_past_series(t, prescribed_->discharge.span());
+        const double prescribed = prescribed_->discharge.value_at(t);
+        return capped_ ? min_number(prescribed, maximum_release_) : prescribed;
     }
 
   private:
@@ -64,6 +69,7 @@ class OutletRun {
     bool capped_ = false;
     double maximum_release_ = 0.0;
     double discharge_ = 0.0;
+    double span_ = 0.0;  // seconds covered by a prescribed series
     const ElevationDischarge* curve_ = nullptr;
     const SpecifiedDischargeInfo* prescribed_ = nullptr;
     CurveLookup rating_;
