@@ -126,28 +126,25 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     const double step_seconds = static_cast<double>(step);
     const bool intervals_exact = span < exact_seconds - step;
 
-    // One second of the run: the outflow at the start of second `t` from the current
-    // elevation, then (after the first second) the update by the inflow at the end of it.
+    // A recorded second, the first of each inflow interval: as in `quiet_seconds`, with the
+    // releases and the state written out.
     double previous_inflow = inflow.data[0];
-    auto second = [&]<bool recorded>(int64_t t, double current_inflow) {
+    auto recorded_second = [&](int64_t t, double current_inflow) {
         double total = 0.0;
         for (size_t k = 0; k < runs.size(); ++k) {
             const double release = runs[k].release(t, elevation);
             total = total + release;
-            if constexpr (recorded) outlet_out[k].push_back(release);
+            outlet_out[k].push_back(release);
         }
-        if constexpr (recorded) total_out.push_back(total);
+        total_out.push_back(total);
         // The first second records the outflow of the initial state and leaves it unchanged.
         if (t == step) return;
 
         storage = storage + ((previous_inflow + current_inflow) * 0.5) * h - total * h;
-        // The pool cannot hold less than nothing; a NaN is kept for the lookup to report.
         if (storage < 0.0) storage = 0.0;
         elevation = elevation_at(storage_to_elevation, storage);
-        if constexpr (recorded) {
-            storage_out.push_back(storage);
-            elevation_out.push_back(elevation);
-        }
+        storage_out.push_back(storage);
+        elevation_out.push_back(elevation);
         previous_inflow = current_inflow;
     };
 
@@ -159,13 +156,13 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
         const int64_t start = static_cast<int64_t>(k) * step;
         countdown.add(1);
         if (k == n - 1) {
-            second.template operator()<true>(start, inflow.value_at(static_cast<double>(start)));
+            recorded_second(start, inflow.value_at(static_cast<double>(start)));
             break;
         }
         const InflowInterval interval{inflow,          step_seconds,
                                       intervals_exact, static_cast<double>(k),
                                       inflow.data[k],  inflow.data[k + 1] - inflow.data[k]};
-        second.template operator()<true>(start, interval.at(start));
+        recorded_second(start, interval.at(start));
         for (int64_t begin = start + 1; begin < start + step;) {
             const int64_t end = std::min(start + step, begin + (int64_t{1} << 16));
             countdown.add(static_cast<size_t>(end - begin));
