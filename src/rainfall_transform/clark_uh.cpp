@@ -8,6 +8,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
+#include "utils/min_max.hpp"
 
 namespace hydrokit {
 
@@ -94,7 +95,7 @@ void add_four_steps(std::vector<double>& runoff, const std::vector<double>& unit
 }  // namespace
 
 double time_area_fraction(double x) {
-    x = std::fmin(x, 1.0);
+    x = min_number(x, 1.0);
     if (x < 0.5) return std::pow(x, 1.5) * 1.414;
     return std::pow(1.0 - x, 1.5) * (-1.414) + 1.0;
 }
