@@ -14,35 +14,59 @@ namespace {
 // overlap in the pipeline instead of each waiting for the whole of the one before.
 constexpr uint64_t passes_per_group = 8;
 
-// Routes values[1, n) of `source` through `Passes` sub-reaches into `target` (which may be
-// `source`: each value is read before it is overwritten). Every pass starts from
-// `start_outflow`; the first reads `source[0]` as its previous inflow, the others the start
-// value, which is the first value of their inflow.
+// The state of `Passes` sub-reaches routed side by side: each one's previous outflow, and
+// the previous value of the first one's inflow. A pass's previous inflow is the previous
+// outflow of the pass above it, so nothing more is needed.
+template <int Passes>
+struct PassGroup {
+    double previous_outflow[Passes];
+    double previous_source;
+};
+
+// Routes values [begin, end) of `source` through the group into `target` (which may be
+// `source`: each value is read before it is overwritten). No call happens inside, so the whole
+// state stays in registers.
+template <int Passes>
+[[gnu::noinline]] void route_block(PassGroup<Passes>& group, const RoutingCoefficients c,
+                                   const double* source, double* target, size_t begin, size_t end) {
+    double previous_outflow[Passes];
+#pragma GCC unroll 8
+    for (int k = 0; k < Passes; ++k) previous_outflow[k] = group.previous_outflow[k];
+    double previous_source = group.previous_source;
+    for (size_t t = begin; t < end; ++t) {
+        const double current_source = source[t];
+        double inflow = current_source;
+        double previous_inflow = previous_source;
+#pragma GCC unroll 8
+        for (int k = 0; k < Passes; ++k) {
+            const double outflow = previous_outflow[k];
+            const double routed = route_step(c, outflow, inflow, previous_inflow);
+            previous_inflow = outflow;
+            previous_outflow[k] = routed;
+            inflow = routed;
+        }
+        target[t] = inflow;
+        previous_source = current_source;
+    }
+#pragma GCC unroll 8
+    for (int k = 0; k < Passes; ++k) group.previous_outflow[k] = previous_outflow[k];
+    group.previous_source = previous_source;
+}
+
+// Routes values [1, n) of `source` through `Passes` sub-reaches into `target`, polling between
+// blocks. Every pass starts from `start_outflow`; the first reads `source[0]` as its previous
+// inflow.
 template <int Passes>
 void route_group(const RoutingCoefficients& c, const double* source, double* target, size_t n,
                  double start_outflow, InterruptCountdown& countdown) {
-    double previous_inflow[Passes];
-    double previous_outflow[Passes];
-    for (int k = 0; k < Passes; ++k) {
-        previous_inflow[k] = start_outflow;
-        previous_outflow[k] = start_outflow;
-    }
-    previous_inflow[0] = source[0];
+    PassGroup<Passes> group;
+    for (double& outflow : group.previous_outflow) outflow = start_outflow;
+    group.previous_source = source[0];
     constexpr size_t block = interrupt_interval / Passes;
     for (size_t begin = 1; begin < n; begin += block) {
         const size_t end = std::min(n, begin + block);
         countdown.add((end - begin) * Passes);
-        for (size_t t = begin; t < end; ++t) {
-            double value = source[t];
-#pragma GCC unroll 8
-            for (int k = 0; k < Passes; ++k) {
-                const double routed = route_step(c, previous_outflow[k], value, previous_inflow[k]);
-                previous_inflow[k] = value;
-                previous_outflow[k] = routed;
-                value = routed;
-            }
-            target[t] = value;
-        }
+        route_block(group, c, source, target, begin, end);
     }
 }
 
