@@ -84,56 +84,88 @@ constexpr size_t steps_between_polls = interrupt_interval / 32;
     return ((depth * run.gw_fraction) / dt_h) * discharge_factor;
 }
 
-// One layer's chain of at most `register_chain` reservoirs, held in registers.
-class RegisterChain {
-  public:
-    RegisterChain(const LayerRun& run, const double* state) : run_(run) {
-        for (size_t j = 0; j < register_chain; ++j)
-            state_[j] = j < run.reservoir_count ? state[j] : 0.0;
-    }
-
-    [[gnu::always_inline]] double route(double flow) {
-#pragma GCC unroll 8
-        for (size_t j = 0; j < register_chain; ++j) {
-            if (j < run_.reservoir_count) {
-                flow = flow * run_.inflow_weight + state_[j] * run_.storage_weight;
-                state_[j] = flow;
-            }
-        }
-        return flow;
-    }
-
-  private:
-    const LayerRun& run_;
-    double state_[register_chain];
+// One layer with a chain of at most `register_chain` reservoirs, between blocks of steps.
+struct ShortChain {
+    double gw_fraction;
+    double inflow_weight;
+    double storage_weight;
+    size_t count;
+    double state[register_chain];
+    double* outflow;
 };
 
-// Routes one layer, or two side by side (`Pair`): their chains are independent, so the
-// processor overlaps them. Each adds its outflow to the total in layer order.
+ShortChain short_chain(LayerRun& run, const std::vector<double>& state) {
+    ShortChain chain{
+        run.gw_fraction,   run.inflow_weight, run.storage_weight, run.reservoir_count, {},
+        run.outflow.data()};
+    for (size_t j = 0; j < run.reservoir_count; ++j) {
+        chain.state[j] = state[run.first_reservoir + j];
+    }
+    return chain;
+}
+
+// The chain's reservoirs in order, those past its length skipped.
+[[gnu::always_inline]] inline double through_short_chain(double flow,
+                                                         double (&state)[register_chain],
+                                                         size_t count, double inflow_weight,
+                                                         double storage_weight) {
+#pragma GCC unroll 8
+    for (size_t j = 0; j < register_chain; ++j) {
+        if (j < count) {
+            flow = flow * inflow_weight + state[j] * storage_weight;
+            state[j] = flow;
+        }
+    }
+    return flow;
+}
+
+// Steps [begin, end) of one layer, or of two side by side (`Pair`): their chains are
+// independent, so the processor overlaps them. Each adds its outflow to the total in layer
+// order. No call happens inside, so the chains stay in registers.
+template <bool Pair>
+[[gnu::noinline]] void route_short_block(ShortChain& a, ShortChain* b, const double* rain,
+                                         double* total, size_t begin, size_t end, double dt_h,
+                                         double discharge_factor) {
+    double state_a[register_chain];
+    double state_b[register_chain];
+#pragma GCC unroll 8
+    for (size_t j = 0; j < register_chain; ++j) {
+        state_a[j] = a.state[j];
+        if constexpr (Pair) state_b[j] = b->state[j];
+    }
+    for (size_t t = begin; t < end; ++t) {
+        const double depth = rain[t];
+        const double flow_a =
+            through_short_chain(((depth * a.gw_fraction) / dt_h) * discharge_factor, state_a,
+                                a.count, a.inflow_weight, a.storage_weight);
+        a.outflow[t] = flow_a;
+        double running = flow_a + total[t];
+        if constexpr (Pair) {
+            const double flow_b =
+                through_short_chain(((depth * b->gw_fraction) / dt_h) * discharge_factor, state_b,
+                                    b->count, b->inflow_weight, b->storage_weight);
+            b->outflow[t] = flow_b;
+            running = flow_b + running;
+        }
+        total[t] = running;
+    }
+#pragma GCC unroll 8
+    for (size_t j = 0; j < register_chain; ++j) {
+        a.state[j] = state_a[j];
+        if constexpr (Pair) b->state[j] = state_b[j];
+    }
+}
+
+// Routes one layer with a short chain, or two (`Pair`), polling between blocks.
 template <bool Pair>
 void route_short_chains(LayerRun& first, LayerRun* second, const std::vector<double>& rain,
                         const std::vector<double>& state, std::vector<double>& total, double dt_h,
                         double discharge_factor) {
-    RegisterChain chain_a(first, state.data() + first.first_reservoir);
-    RegisterChain chain_b(Pair ? *second : first,
-                          state.data() + (Pair ? *second : first).first_reservoir);
-    double* out_a = first.outflow.data();
-    double* out_b = Pair ? second->outflow.data() : nullptr;
-    double* sum = total.data();
+    ShortChain a = short_chain(first, state);
+    ShortChain b = Pair ? short_chain(*second, state) : ShortChain{};
     in_blocks(rain.size(), steps_between_polls, [&](size_t begin, size_t end) {
-        for (size_t t = begin; t < end; ++t) {
-            const double depth = rain[t];
-            const double flow_a = chain_a.route(layer_inflow(first, depth, dt_h, discharge_factor));
-            out_a[t] = flow_a;
-            double running = flow_a + sum[t];
-            if constexpr (Pair) {
-                const double flow_b =
-                    chain_b.route(layer_inflow(*second, depth, dt_h, discharge_factor));
-                out_b[t] = flow_b;
-                running = flow_b + running;
-            }
-            sum[t] = running;
-        }
+        route_short_block<Pair>(a, &b, rain.data(), total.data(), begin, end, dt_h,
+                                discharge_factor);
     });
 }
 
