@@ -3,6 +3,8 @@
 #include <cmath>
 #include <vector>
 
+#include "utils/min_max.hpp"
+
 namespace hydrokit {
 
 namespace {
@@ -29,29 +31,31 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
                                 : 0.0;
 
     const size_t n = rainfall.data.size();
-    std::vector<double> excess, loss, deficit_at_end;
-    excess.reserve(n);
-    loss.reserve(n);
-    deficit_at_end.reserve(n);
+    // Sized up front and written through plain pointers, so that the loop's state stays in
+    // registers rather than around the growth path of push_back.
+    std::vector<double> excess(n), loss(n), deficit_at_end(n);
+    double* const excess_out = excess.data();
+    double* const loss_out = loss.data();
+    double* const deficit_out = deficit_at_end.data();
+    const double* const rain_in = rainfall.data.data();
 
-    // fmin/fmax ignore a NaN operand, so a NaN parameter does not poison the deficit.
+    // The minimum and maximum ignore a NaN operand, so a NaN parameter does not poison the
+    // deficit.
     double deficit = initial_deficit;
-    for (const double rain : rainfall.data) {
-        const double recovered = std::fmin(
-            deficit + std::fmax(max_deficit - deficit, 0.0) * recovery_fraction, max_deficit);
-        if (rain > 0) {  // NaN rain counts as a dry step
-            const double constant_loss = std::fmin(rain, step_loss_capacity);
-            const double remaining = rain - constant_loss;
-            const double filled = std::fmin(remaining, recovered);
-            deficit = recovered - filled;
-            loss.push_back(filled + constant_loss);
-            excess.push_back(remaining - filled);
-        } else {
-            deficit = recovered;
-            loss.push_back(0.0);
-            excess.push_back(0.0);
-        }
-        deficit_at_end.push_back(deficit);
+    for (size_t t = 0; t < n; ++t) {
+        const double rain = rain_in[t];
+        const double recovered = min_number(
+            deficit + max_number(max_deficit - deficit, 0.0) * recovery_fraction, max_deficit);
+        // Both outcomes are worked out and one is picked, so that a random pattern of wet and
+        // dry steps costs no mispredicted branches.
+        const double constant_loss = min_number(rain, step_loss_capacity);
+        const double remaining = rain - constant_loss;
+        const double filled = min_number(remaining, recovered);
+        const bool wet = rain > 0;  // NaN rain counts as a dry step
+        deficit = wet ? recovered - filled : recovered;
+        loss_out[t] = wet ? filled + constant_loss : 0.0;
+        excess_out[t] = wet ? remaining - filled : 0.0;
+        deficit_out[t] = deficit;
     }
 
     return {
