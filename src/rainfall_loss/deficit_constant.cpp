@@ -1,5 +1,6 @@
 #include "rainfall_loss/deficit_constant.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -16,6 +17,64 @@ IncrementalSeries rainfall_series(std::vector<double> values, int32_t time_step)
     series.time_step = time_step;
     return series;
 }
+
+struct LossParameters {
+    double max_deficit;
+    double step_loss_capacity;
+    double recovery_fraction;
+};
+
+struct LossOutputs {
+    double* excess;
+    double* loss;
+    double* deficit;
+};
+
+// Minimum and maximum of ordered operands by compare and select, with no call in the loop (a
+// call would push the deficit out of its register); a NaN operand is only noted, and the block
+// that met one is worked out again with `ExactMinMax`.
+struct OrderedMinMax {
+    bool met_nan = false;
+    double min(double x, double y) {
+        met_nan |= std::isunordered(x, y);
+        return y < x ? y : x;
+    }
+    double max(double x, double y) {
+        met_nan |= std::isunordered(x, y);
+        return y > x ? y : x;
+    }
+};
+
+struct ExactMinMax {
+    double min(double x, double y) { return min_number(x, y); }
+    double max(double x, double y) { return max_number(x, y); }
+};
+
+// Steps [begin, end) from `deficit`; returns the deficit after the last one. For ordered
+// operands both kinds of minimum and maximum give the same values.
+template <class MinMax>
+double split_steps(const double* rain_in, size_t begin, size_t end, double deficit,
+                   const LossParameters& p, const LossOutputs& out, MinMax& pick) {
+    for (size_t t = begin; t < end; ++t) {
+        const double rain = rain_in[t];
+        const double recovered = pick.min(
+            deficit + pick.max(p.max_deficit - deficit, 0.0) * p.recovery_fraction, p.max_deficit);
+        // Both outcomes are worked out and one is picked, so that a random pattern of wet and
+        // dry steps costs no mispredicted branches.
+        const double constant_loss = pick.min(rain, p.step_loss_capacity);
+        const double remaining = rain - constant_loss;
+        const double filled = pick.min(remaining, recovered);
+        const bool wet = rain > 0;  // NaN rain counts as a dry step
+        deficit = wet ? recovered - filled : recovered;
+        out.loss[t] = wet ? filled + constant_loss : 0.0;
+        out.excess[t] = wet ? remaining - filled : 0.0;
+        out.deficit[t] = deficit;
+    }
+    return deficit;
+}
+
+// Steps per block: a block that meets a NaN is redone, so blocks stay short.
+constexpr size_t steps_per_block = 4096;
 
 }  // namespace
 
@@ -34,28 +93,24 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
     // Sized up front and written through plain pointers, so that the loop's state stays in
     // registers rather than around the growth path of push_back.
     std::vector<double> excess(n), loss(n), deficit_at_end(n);
-    double* const excess_out = excess.data();
-    double* const loss_out = loss.data();
-    double* const deficit_out = deficit_at_end.data();
     const double* const rain_in = rainfall.data.data();
 
     // The minimum and maximum ignore a NaN operand, so a NaN parameter does not poison the
     // deficit.
+    const LossParameters parameters{max_deficit, step_loss_capacity, recovery_fraction};
+    const LossOutputs outputs{excess.data(), loss.data(), deficit_at_end.data()};
     double deficit = initial_deficit;
-    for (size_t t = 0; t < n; ++t) {
-        const double rain = rain_in[t];
-        const double recovered = min_number(
-            deficit + max_number(max_deficit - deficit, 0.0) * recovery_fraction, max_deficit);
-        // Both outcomes are worked out and one is picked, so that a random pattern of wet and
-        // dry steps costs no mispredicted branches.
-        const double constant_loss = min_number(rain, step_loss_capacity);
-        const double remaining = rain - constant_loss;
-        const double filled = min_number(remaining, recovered);
-        const bool wet = rain > 0;  // NaN rain counts as a dry step
-        deficit = wet ? recovered - filled : recovered;
-        loss_out[t] = wet ? filled + constant_loss : 0.0;
-        excess_out[t] = wet ? remaining - filled : 0.0;
-        deficit_out[t] = deficit;
+    for (size_t begin = 0; begin < n; begin += steps_per_block) {
+        const size_t end = std::min(n, begin + steps_per_block);
+        OrderedMinMax ordered;
+        const double after =
+            split_steps(rain_in, begin, end, deficit, parameters, outputs, ordered);
+        if (ordered.met_nan) [[unlikely]] {
+            ExactMinMax exact;
+            deficit = split_steps(rain_in, begin, end, deficit, parameters, outputs, exact);
+        } else {
+            deficit = after;
+        }
     }
 
     return {

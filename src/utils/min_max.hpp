@@ -20,22 +20,20 @@ namespace min_max_detail {
 
 }  // namespace min_max_detail
 
-// Ordered operands settle here, and so do equal ones: the first is returned, which for zeros
-// of opposite signs is a choice that C leaves open (C libraries differ there, and compilers
-// treat fmin as commutative). A NaN operand goes to the library, whose handling of signalling
-// NaN is kept. The first test is nearly always true, so it predicts well whichever operand
-// is smaller.
+// Ordered operands settle here with one compare and select, equal ones included: the first is
+// returned, which for zeros of opposite signs is a choice that C leaves open (C libraries
+// differ there, and compilers treat fmin as commutative). A NaN operand goes to the library,
+// whose handling of signalling NaN is kept. The only branch is the rare NaN one, so a loop
+// pays no misprediction whichever operand is smaller.
 [[gnu::always_inline]] inline double min_number(double x, double y) {
-    if (std::islessgreater(x, y)) [[likely]]
-        return x < y ? x : y;
-    if (x == y) return x;
+    if (!std::isunordered(x, y)) [[likely]]
+        return y < x ? y : x;
     return min_max_detail::library_fmin(x, y);
 }
 
 [[gnu::always_inline]] inline double max_number(double x, double y) {
-    if (std::islessgreater(x, y)) [[likely]]
-        return x > y ? x : y;
-    if (x == y) return x;
+    if (!std::isunordered(x, y)) [[likely]]
+        return y > x ? y : x;
     return min_max_detail::library_fmax(x, y);
 }
 
