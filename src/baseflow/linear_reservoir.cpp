@@ -9,6 +9,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "utils/number_format.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -58,7 +59,7 @@ LayerRun prepare_layer(const LinearReservoir& layer, double dt_h, double half,
                  first_reservoir,
                  static_cast<size_t>(layer.num_reservoir),
                  {}};
-    run.outflow.resize(steps);
+    run.outflow = zeroed_values(steps);
     return run;
 }
 
@@ -234,7 +235,7 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
     }
 
     // The layers add to the total in their order, starting from 0.
-    std::vector<double> total(n, 0.0);
+    std::vector<double> total = zeroed_values(n);
     for (size_t k = 0; k < runs.size();) {
         LayerRun& run = runs[k];
         if (run.reservoir_count > register_chain) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "utils/min_max.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -92,7 +93,9 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
     const size_t n = rainfall.data.size();
     // Sized up front and written through plain pointers, so that the loop's state stays in
     // registers rather than around the growth path of push_back.
-    std::vector<double> excess(n), loss(n), deficit_at_end(n);
+    std::vector<double> excess = values_to_overwrite(n);
+    std::vector<double> loss = values_to_overwrite(n);
+    std::vector<double> deficit_at_end = values_to_overwrite(n);
     const double* const rain_in = rainfall.data.data();
 
     // The minimum and maximum ignore a NaN operand, so a NaN parameter does not poison the

@@ -9,6 +9,7 @@
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
 #include "utils/min_max.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -174,13 +175,13 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
     runoff.kind = "discharge";
     runoff.time_step = rainfall.time_step;
     if (tc_seconds <= 0 || dt_seconds <= 0) {
-        runoff.data.assign(excess.size(), 0.0);
+        runoff.data = zeroed_values(excess.size());
         return runoff;
     }
 
     const std::vector<double> unit =
         clark_unit_hydrograph(basin_area, tc_seconds, storage_seconds, dt_seconds);
-    runoff.data.assign(excess.size() + unit.size() - 1, 0.0);
+    runoff.data = zeroed_values(excess.size() + unit.size() - 1);
     const size_t m = unit.size();
     InterruptCountdown countdown;
     size_t at[fused_steps];

@@ -4,6 +4,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -95,7 +96,7 @@ std::vector<double> routing_passes(std::span<const double> inflow, const Routing
                                    double start_outflow, uint64_t passes) {
     if (inflow.empty()) throw Panic("index out of bounds: the len is 0 but the index is 0");
     const size_t n = inflow.size();
-    std::vector<double> outflow(n);
+    std::vector<double> outflow = values_to_overwrite(n);
     outflow[0] = start_outflow;
     // A single value is the start value after any number of passes.
     if (n == 1) return outflow;

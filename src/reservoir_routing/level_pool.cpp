@@ -8,6 +8,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -19,12 +20,6 @@ ContinuousSeries series(std::vector<double> data, int32_t time_step, const char*
     result.kind = kind;
     result.time_step = time_step;
     return result;
-}
-
-std::vector<double> reserved(size_t capacity) {
-    std::vector<double> values;
-    values.reserve(capacity);
-    return values;
 }
 
 // The pool elevation at `storage`. A NaN storage (a missing inflow value, a NaN release) is
@@ -101,11 +96,11 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     const size_t n = inflow.data.size();
     const int32_t dt = inflow.time_step;
 
-    std::vector<double> storage_out = reserved(n);
-    std::vector<double> elevation_out = reserved(n);
-    std::vector<double> total_out = reserved(n);
+    std::vector<double> storage_out = reserved_values(n);
+    std::vector<double> elevation_out = reserved_values(n);
+    std::vector<double> total_out = reserved_values(n);
     std::vector<std::vector<double>> outlet_out(outlets.size());
-    for (auto& values : outlet_out) values.reserve(n);
+    for (auto& values : outlet_out) values = reserved_values(n);
 
     elevation_out.push_back(initial_elevation);
     double storage = elevation_storage.storage_at(initial_elevation);

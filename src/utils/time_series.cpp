@@ -7,6 +7,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "utils/number_format.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -80,7 +81,7 @@ IncrementalSeries IncrementalSeries::disaggregate(int32_t target_step) const {
     IncrementalSeries finer;
     finer.kind = kind;
     finer.time_step = target_step;
-    finer.data.reserve(data.size() * static_cast<size_t>(parts));
+    finer.data = reserved_values(data.size() * static_cast<size_t>(parts));
     // A long step split into short ones can make billions of values: filled between polls.
     for (double value : data) {
         const double part = value * fraction;
