@@ -1,0 +1,57 @@
+"""Sphinx configuration: the Markdown pages of docs/ rendered as a static site.
+
+The site lands in docs/_build/html and opens from disk: every link is relative, and the
+search page loads its index as a script, which browsers allow from file:// too.
+"""
+
+import pathlib
+import re
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+project = "hydrokit"
+author = "the hydrokit developers"
+copyright = "the hydrokit developers"
+
+extensions = ["myst_parser"]
+source_suffix = {".md": "markdown"}
+root_doc = "index"
+exclude_patterns = ["_build"]
+myst_heading_anchors = 3
+myst_enable_extensions = ["deflist"]
+
+html_theme = "alabaster"
+html_title = "hydrokit"
+html_show_sourcelink = False
+html_theme_options = {"description": "Hydrologic computations for Python", "fixed_sidebar": True}
+
+# Pages and pictures that other work supplies: the site builds without them, and shows
+# them as soon as they exist.
+OPTIONAL_PAGES = ["reliability"]
+IMAGE = re.compile(r"!\[([^\]]*)\]\((images/[^)\s]+)\)")
+INCLUDE = re.compile(r"```\{include\} (\S+)\n(?::[^\n]*\n)*```")
+
+
+def _missing_picture(match):
+    return (f"*({match.group(1)}: the picture is drawn by `make pictures`, which writes "
+            f"`docs/{match.group(2)}`.)*")
+
+
+def _missing_include(match):
+    path = match.group(1)
+    return match.group(0) if (HERE / path).is_file() else f"*(`{path}` is not written yet.)*"
+
+
+def _optional_content(app, docname, source):
+    text = IMAGE.sub(lambda m: m.group(0) if (HERE / m.group(2)).is_file()
+                     else _missing_picture(m), source[0])
+    text = INCLUDE.sub(_missing_include, text)
+    if docname == root_doc:
+        for page in OPTIONAL_PAGES:
+            if not (HERE / f"{page}.md").is_file():
+                text = re.sub(rf"^{page}\n", "", text, flags=re.M)
+    source[0] = text
+
+
+def setup(app):
+    app.connect("source-read", _optional_content)
