@@ -32,7 +32,8 @@ format:
 	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
 
 # The documentation site: Sphinx renders the Markdown pages of docs/ into docs/_build/html,
-# which opens from disk. Its packages are for the docs only; the tests never need them.
+# which opens from disk; -E reads every page afresh, so pictures that appeared since the
+# last build show up. Its packages are for the docs only; the tests never need them.
 .PHONY: docs docs-packages api-reference pictures
 DOCS_PACKAGES = sphinx==9.2.0 myst-parser==5.2.0
 DOCS_STAMP = .venv/.docs-packages
@@ -53,5 +54,5 @@ api-reference: build
 pictures:
 
 docs: docs-packages api-reference pictures
-	@$(PYTHON) -m sphinx -W --keep-going -q -b html docs docs/_build/html
+	@$(PYTHON) -m sphinx -E -W --keep-going -q -b html docs docs/_build/html
 	@echo "docs: open docs/_build/html/index.html"

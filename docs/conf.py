@@ -23,7 +23,13 @@ myst_enable_extensions = ["deflist"]
 html_theme = "alabaster"
 html_title = "hydrokit"
 html_show_sourcelink = False
-html_theme_options = {"description": "Hydrologic computations for Python", "fixed_sidebar": True}
+html_copy_source = False
+html_show_sphinx = False
+html_theme_options = {
+    "description": "Hydrologic computations for Python",
+    "fixed_sidebar": True,
+    "page_width": "1120px",
+}
 
 # Pages and pictures that other work supplies: the site builds without them, and shows
 # them as soon as they exist.
@@ -46,9 +52,10 @@ def _optional_content(app, docname, source):
     text = IMAGE.sub(lambda m: m.group(0) if (HERE / m.group(2)).is_file()
                      else _missing_picture(m), source[0])
     text = INCLUDE.sub(_missing_include, text)
-    if docname == root_doc:
-        for page in OPTIONAL_PAGES:
-            if not (HERE / f"{page}.md").is_file():
+    for page in OPTIONAL_PAGES:
+        if not (HERE / f"{page}.md").is_file():
+            text = re.sub(rf"\[([^\]]*)\]\({page}\.md\)", r"\1", text)
+            if docname == root_doc:
                 text = re.sub(rf"^{page}\n", "", text, flags=re.M)
     source[0] = text
 

@@ -20,6 +20,8 @@ import types
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PAGE = ROOT / "docs" / "api.md"
 STUBS = ROOT / "stubs" / "hydrokit-stubs"
+LINE_LENGTH = 88
+SUBCLASSABLE = 1 << 10  # Py_TPFLAGS_BASETYPE
 
 INTRO = """\
 # API reference
@@ -59,52 +61,84 @@ NOTES = {
 
 
 class StubModule:
-    """The names that one stub file declares, with their types as source text."""
+    """The names that one stub file declares, and the stub files of its submodules."""
 
     def __init__(self, path):
+        self.path = path
         tree = ast.parse(path.read_text(encoding="utf-8")) if path else ast.Module(body=[])
         self.functions = {}
         self.classes = {}
+        self.submodules = {}
         for node in tree.body:
             if isinstance(node, ast.FunctionDef):
-                self.functions.setdefault(node.name, node)
+                self.functions.setdefault(node.name, node)  # the first of several overloads
             elif isinstance(node, ast.ClassDef):
                 self.classes[node.name] = node
+            elif isinstance(node, ast.ImportFrom) and node.level == 1 and not node.module:
+                # `from . import _utils as utils`: the submodule's stub is a sibling file.
+                for alias in node.names:
+                    self.submodules[alias.asname or alias.name] = alias.name
 
-
-def stub_path(dotted):
-    """The stub file of `hydrokit.a.b`: a/b.pyi or a/b/__init__.pyi under the stub package."""
-    parts = dotted.split(".")[1:]
-    candidates = [STUBS.joinpath(*parts, "__init__.pyi")]
-    if parts:
-        candidates.append(STUBS.joinpath(*parts[:-1], parts[-1] + ".pyi"))
-    return next((path for path in candidates if path.is_file()), None)
+    def submodule(self, name):
+        if self.path is None or name not in self.submodules:
+            return StubModule(None)
+        path = self.path.with_name(self.submodules[name] + ".pyi")
+        return StubModule(path if path.is_file() else None)
 
 
 def decorator_names(node):
     return [ast.unparse(decorator) for decorator in node.decorator_list]
 
 
-def typed_signature(node, drop_first):
-    arguments = node.args
+def parameter_texts(arguments, drop_first):
+    """Each parameter of a stub signature as source text, `/` and `*` markers included."""
+    positional = arguments.posonlyargs + arguments.args
+    defaults = [None] * (len(positional) - len(arguments.defaults)) + arguments.defaults
+    texts = []
+    for index, (argument, default) in enumerate(zip(positional, defaults)):
+        text = ast.unparse(argument)
+        if default is not None:
+            text += (" = " if argument.annotation else "=") + ast.unparse(default)
+        texts.append(text)
+        if arguments.posonlyargs and index == len(arguments.posonlyargs) - 1:
+            texts.append("/")
     if drop_first:
-        arguments = ast.arguments(
-            posonlyargs=arguments.posonlyargs[1:] if arguments.posonlyargs else [],
-            args=arguments.args if arguments.posonlyargs else arguments.args[1:],
-            vararg=arguments.vararg, kwonlyargs=arguments.kwonlyargs,
-            kw_defaults=arguments.kw_defaults, kwarg=arguments.kwarg,
-            defaults=arguments.defaults)
-    text = f"({ast.unparse(arguments)})"
-    if node.returns is not None:
-        text += f" -> {ast.unparse(node.returns)}"
-    return text
+        texts = texts[1:]
+    if arguments.vararg:
+        texts.append("*" + ast.unparse(arguments.vararg))
+    elif arguments.kwonlyargs:
+        texts.append("*")
+    for argument, default in zip(arguments.kwonlyargs, arguments.kw_defaults):
+        text = ast.unparse(argument)
+        if default is not None:
+            text += (" = " if argument.annotation else "=") + ast.unparse(default)
+        texts.append(text)
+    if arguments.kwarg:
+        texts.append("**" + ast.unparse(arguments.kwarg))
+    return texts
+
+
+def typed_signature(node, drop_first):
+    returns = f" -> {ast.unparse(node.returns)}" if node.returns is not None else ""
+    return parameter_texts(node.args, drop_first), returns
 
 
 def runtime_signature(obj):
     text = getattr(obj, "__text_signature__", None)
     if text is None:
         return None
-    return text.replace("($self, ", "(").replace("($self)", "()")
+    parameters = [part.strip() for part in text.strip("()").split(",") if part.strip()]
+    return [part for part in parameters if part != "$self"], ""
+
+
+def signature_block(name, signature, prefix=""):
+    """A signature as a code block, one parameter a line when it does not fit in one."""
+    parameters, returns = signature
+    line = f"{prefix}{name}({', '.join(parameters)}){returns}"
+    if len(line) > LINE_LENGTH:
+        body = "".join(f"    {parameter},\n" for parameter in parameters)
+        line = f"{prefix}{name}(\n{body}){returns}"
+    return f"```python\n{line}\n```"
 
 
 class StubClass:
@@ -129,9 +163,9 @@ class StubClass:
                     self.attributes[item.name] = (annotation, True)
                 elif item.name in ("__new__", "__init__"):
                     if self.constructor is None or item.name == "__new__":
-                        self.constructor = typed_signature(item, drop_first=True)
-                elif "overload" not in decorators or item.name not in self.methods:
-                    self.methods[item.name] = typed_signature(item, drop_first=True)
+                        self.constructor = typed_signature(item, drop_first=True)[0], ""
+                else:
+                    self.methods.setdefault(item.name, item)  # the first of several overloads
 
 
 def markdown_body(doc):
@@ -150,21 +184,31 @@ def markdown_body(doc):
     return "\n".join(out)
 
 
-def signature_block(name, signature, prefix=""):
-    return f"```python\n{prefix}{name}{signature}\n```"
+def raises(stub_node):
+    """The paragraphs of a stub docstring that list what the call raises."""
+    doc = ast.get_docstring(stub_node) if stub_node is not None else None
+    if not doc:
+        return ""
+    paragraphs = [" ".join(paragraph.split()) for paragraph in doc.split("\n\n")]
+    found = [paragraph.replace("``", "`") for paragraph in paragraphs
+             if paragraph.startswith("Raises ")]
+    return "\n\n".join(found)
 
 
 def note(qualified):
     return f"> **Note.** {NOTES[qualified]}" if qualified in NOTES else ""
 
 
+def joined(parts):
+    return "\n\n".join(part for part in parts if part)
+
+
 def function_section(qualified, func, stub_node):
     name = func.__name__
     signature = (typed_signature(stub_node, drop_first=False) if stub_node
                  else runtime_signature(func))
-    parts = [f"### {name}", signature_block(name, signature, "def "),
-             markdown_body(func.__doc__), note(qualified)]
-    return "\n\n".join(part for part in parts if part)
+    return joined([f"### {name}", signature_block(name, signature, "def "),
+                   markdown_body(func.__doc__), raises(stub_node), note(qualified)])
 
 
 def attribute_line(name, descriptor, stub):
@@ -175,7 +219,7 @@ def attribute_line(name, descriptor, stub):
     if writable is not None:
         facts.append("read-write" if writable else "read-only")
     head = f"- `{name}`" + (f" ({', '.join(facts)})" if facts else "")
-    doc = (descriptor.__doc__ or "").strip().replace("\n", " ")
+    doc = " ".join((descriptor.__doc__ or "").split())
     return f"{head}: {doc}" if doc else head
 
 
@@ -183,54 +227,73 @@ def class_section(qualified, cls, stub_node):
     stub = StubClass(stub_node)
     name = cls.__name__
     parts = [f"### {name}"]
-    signature = stub.constructor or runtime_signature(cls)
-    if signature is not None and "__new__" in cls.__dict__:
-        parts.append(signature_block(name, signature, "class "))
+    if "__new__" in cls.__dict__:
+        parts.append(signature_block(name, stub.constructor or runtime_signature(cls), "class "))
     else:
         parts.append(f"Not constructible from Python: instances come from the module's "
                      f"functions, and calling `{name}()` raises `TypeError`.")
-    parts.append(markdown_body(cls.__doc__))
-    if not (cls.__flags__ & (1 << 10)):  # Py_TPFLAGS_BASETYPE
+    parts += [markdown_body(cls.__doc__), raises(stub_node)]
+    if not cls.__flags__ & SUBCLASSABLE:
         parts.append(f"`{name}` cannot be subclassed.")
     members = [(key, value) for key, value in cls.__dict__.items() if not key.startswith("_")]
-    methods = [(key, value) for key, value in members if callable(value)]
     attributes = [(key, value) for key, value in members if not callable(value)]
     if attributes:
         parts.append("**Attributes**\n\n" + "\n".join(
             attribute_line(key, value, stub) for key, value in attributes))
-    for key, method in methods:
-        signature = stub.methods.get(key) or runtime_signature(method)
-        parts.append(signature_block(f"{name}.{key}", signature)
-                     + "\n\n" + markdown_body(method.__doc__))
+    for key, method in members:
+        if callable(method):
+            node = stub.methods.get(key)
+            signature = typed_signature(node, drop_first=True) if node else runtime_signature(method)
+            parts += [signature_block(f"{name}.{key}", signature), markdown_body(method.__doc__),
+                      raises(node)]
     parts.append(note(qualified))
-    return "\n\n".join(part for part in parts if part)
+    return joined(parts)
 
 
-def module_sections(module, dotted):
-    stub = StubModule(stub_path(dotted))
+def module_sections(module, dotted, stub):
     entries = []
     submodules = []
     for name in module.__all__:
         obj = getattr(module, name)
         qualified = f"{dotted}.{name}"
         if isinstance(obj, types.ModuleType):
-            submodules.append((obj, qualified))
+            submodules.append((obj, qualified, stub.submodule(name)))
         elif isinstance(obj, type):
             entries.append(class_section(qualified, obj, stub.classes.get(name)))
         else:
             entries.append(function_section(qualified, obj, stub.functions.get(name)))
-    sections = []
-    if entries:
-        sections.append(f"## {dotted}\n\n" + "\n\n".join(entries))
-    for submodule, qualified in submodules:
-        sections.extend(module_sections(submodule, qualified))
+    sections = [f"## {dotted}\n\n" + "\n\n".join(entries)] if entries else []
+    for submodule, qualified, submodule_stub in submodules:
+        sections.extend(module_sections(submodule, qualified, submodule_stub))
     return sections
+
+
+def shared_types():
+    """The type aliases that the stub signatures use, each with its docstring."""
+    path = STUBS / "_typing.pyi"
+    if not path.is_file():
+        return ""
+    body = ast.parse(path.read_text(encoding="utf-8")).body
+    lines = []
+    for node, following in zip(body, body[1:] + [None]):
+        if isinstance(node, ast.AnnAssign) and ast.unparse(node.annotation) == "TypeAlias":
+            doc = (following.value.value if isinstance(following, ast.Expr)
+                   and isinstance(following.value, ast.Constant) else "")
+            text = " ".join(doc.split()).replace("``", "`")
+            lines.append(f"- `{ast.unparse(node.target)} = {ast.unparse(node.value)}`: {text}")
+        elif isinstance(node, ast.ClassDef):
+            doc = " ".join((ast.get_docstring(node) or "").split()).replace("``", "`")
+            lines.append(f"- `{node.name}`: {doc}")
+    return "Types used in the signatures below:\n\n" + "\n".join(lines) if lines else ""
 
 
 def render():
     import hydrokit
 
-    return "\n\n".join([INTRO.rstrip()] + module_sections(hydrokit, "hydrokit")) + "\n"
+    root_stub = STUBS / "__init__.pyi"
+    stub = StubModule(root_stub if root_stub.is_file() else None)
+    sections = module_sections(hydrokit, "hydrokit", stub)
+    return joined([INTRO.rstrip(), shared_types()] + sections) + "\n"
 
 
 def main(argv):
