@@ -44,8 +44,10 @@ def _missing_picture(match):
 
 
 def _missing_include(match):
-    path = match.group(1)
-    return match.group(0) if (HERE / path).is_file() else f"*(`{path}` is not written yet.)*"
+    path = HERE / match.group(1)
+    if path.is_file():
+        return match.group(0)
+    return f"*(`{path.resolve().relative_to(HERE.parent)}` is not written yet.)*"
 
 
 def _optional_content(app, docname, source):

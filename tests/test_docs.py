@@ -2,6 +2,7 @@
 error messages and the printed output of every snippet are checked against the real thing."""
 
 import contextlib
+import difflib
 import doctest
 import importlib.util
 import io
@@ -30,9 +31,11 @@ def fenced(page, language):
 
 def test_api_reference_matches_the_module():
     generator = load(ROOT / "scripts" / "api_reference.py")
-    committed = (DOCS / "api.md").read_text(encoding="utf-8")
-    assert generator.render() == committed, (
-        "docs/api.md is out of date: run .venv/bin/python scripts/api_reference.py")
+    committed = (DOCS / "api.md").read_text(encoding="utf-8").splitlines()
+    difference = list(difflib.unified_diff(committed, generator.render().splitlines(),
+                                           "docs/api.md", "the module", lineterm=""))
+    assert not difference, ("docs/api.md is out of date: run .venv/bin/python "
+                            "scripts/api_reference.py\n" + "\n".join(difference[:60]))
 
 
 @pytest.mark.parametrize("page", sorted(path.name for path in DOCS.glob("*.md")
@@ -68,20 +71,19 @@ def test_worked_study_output_is_what_the_example_prints(example):
 
 
 @pytest.mark.parametrize("present", [True, False])
-def test_optional_pictures_and_pages(tmp_path, present):
+def test_pictures_pages_and_results_written_elsewhere_are_optional(tmp_path, present):
     conf = load(DOCS / "conf.py")
-    conf.HERE = tmp_path
+    conf.HERE = tmp_path / "docs"
+    source = ("See [the notes](reliability.md).\n\nconventions\nreliability\napi\n\n"
+              "![The basin study](images/basin.png)\n\n"
+              "```{include} ../bench/RESULTS.md\n:heading-offset: 1\n```\n")
     if present:
-        (tmp_path / "images").mkdir()
-        (tmp_path / "images" / "basin.png").write_bytes(b"")
-        (tmp_path / "reliability.md").write_text("# Reliability\n")
-    source = ["See [the notes](reliability.md).\n\nconventions\nreliability\napi\n\n"
-              "![The basin study](images/basin.png)\n"]
-    conf._optional_content(None, conf.root_doc, source)
-    if present:
-        assert source[0] == ("See [the notes](reliability.md).\n\nconventions\nreliability\n"
-                             "api\n\n![The basin study](images/basin.png)\n")
-    else:
-        assert source[0] == (
-            "See the notes.\n\nconventions\napi\n\n*(The basin study: the picture is drawn by "
-            "`make pictures`, which writes `docs/images/basin.png`.)*\n")
+        for written in ("docs/images/basin.png", "docs/reliability.md", "bench/RESULTS.md"):
+            (tmp_path / written).parent.mkdir(parents=True, exist_ok=True)
+            (tmp_path / written).write_text("")
+    text = [source]
+    conf._optional_content(None, conf.root_doc, text)
+    assert text[0] == source if present else (
+        "See the notes.\n\nconventions\napi\n\n*(The basin study: the picture is drawn by "
+        "`make pictures`, which writes `docs/images/basin.png`.)*\n\n"
+        "*(`bench/RESULTS.md` is not written yet.)*\n")
