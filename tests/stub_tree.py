@@ -6,8 +6,9 @@ does not descend into submodules that are only attributes. Both trees are
 therefore reduced to the same plain description and compared:
 
     module: {"__all__": [...], name: entry, ...}
-    class:  ("class", {"final": bool, "new": params or None,
+    class:  ("class", {"final": bool, "new": params or None (not constructible),
                        "methods": {name: params}, "attributes": {name: writable}})
+            (stub classes also list their "bases", which must be empty)
     function: ("function", params)
     params: tuple of (name, repr of the default, or NO_DEFAULT when required)
 
@@ -151,6 +152,8 @@ def stub_class(node):
             attributes[item.name] = True
         elif item.name == "__new__":
             new = None if refuses_every_call(item.args) else stub_params(item.args, True)
+        elif item.name == "__init__":
+            methods["__init__"] = stub_params(item.args, drop_first=True)
         elif not item.name.startswith("_"):
             methods[item.name] = stub_params(item.args, drop_first=True)
     return {

@@ -76,6 +76,9 @@ MUTATIONS = [
     ("_reservoir.pyi", "cls, not_constructible: Never, /", "cls",
      "hydrokit.reservoir.LevelPoolResult(): runtime not constructible, stub ()"),
     ("_reservoir_utils.pyi", "    def get_storage(self, elevation: float)",
+     "    def __init__(self, elevation: float) -> None: ...\n    def get_storage(self, elevation: float)",
+     "hydrokit.reservoir.reservoir_utils.ElevationStorage.__init__(): method only in the stub"),
+    ("_reservoir_utils.pyi", "    def get_storage(self, elevation: float)",
      "    def get_storage(self, level: float)",
      "hydrokit.reservoir.reservoir_utils.ElevationStorage.get_storage: "
      "runtime parameters (elevation), stub (level)"),
