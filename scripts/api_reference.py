@@ -45,9 +45,9 @@ NOTES = {
         "A `sub_reaches` below 1 raises `ValueError` \"sub_reaches must be at least 1\"."
     ),
     "hydrokit.reservoir.reservoir_utils.ElevationStorage.get_elevation": (
-        "A storage outside the curve raises `ValueError` (\"`storage` {s} is outside the "
-        "range of the elevation-storage curve.\"), as `get_storage` does for elevations; "
-        "a `PanicException` comes only from a curve of fewer than two points or a NaN."
+        "Whatever the docstring's \"Panics\" says, a storage outside the curve raises "
+        "`ValueError` (\"`storage` {s} is outside the range of the elevation-storage "
+        "curve.\"), as `get_storage` does for elevations."
     ),
     "hydrokit.reservoir.reservoir_utils.SpecifiedDischargeInfo": (
         "The release read from the series is capped at `maximum_release` when one is given, "
@@ -245,7 +245,7 @@ def class_section(qualified, cls, stub_node):
             node = stub.methods.get(key)
             signature = typed_signature(node, drop_first=True) if node else runtime_signature(method)
             parts += [signature_block(f"{name}.{key}", signature), markdown_body(method.__doc__),
-                      raises(node)]
+                      raises(node), note(f"{qualified}.{key}")]
     parts.append(note(qualified))
     return joined(parts)
 
@@ -287,9 +287,19 @@ def shared_types():
     return "Types used in the signatures below:\n\n" + "\n".join(lines) if lines else ""
 
 
+def resolves(module, qualified):
+    target = module
+    for name in qualified.split(".")[1:]:
+        target = getattr(target, name, None)
+    return target is not None
+
+
 def render():
     import hydrokit
 
+    stale = [qualified for qualified in NOTES if not resolves(hydrokit, qualified)]
+    if stale:
+        raise LookupError(f"notes on names that the module does not have: {stale}")
     root_stub = STUBS / "__init__.pyi"
     stub = StubModule(root_stub if root_stub.is_file() else None)
     sections = module_sections(hydrokit, "hydrokit", stub)
