@@ -65,9 +65,10 @@ def test_worked_study_output_is_what_the_example_prints(example):
                       page, re.S).group(1)
     result = subprocess.run([sys.executable, str(ROOT / "examples" / f"{example}.py")],
                             capture_output=True, text=True, timeout=120, check=True)
-    # Outlets come back in a dict whose order varies between processes: compare the lines.
-    missing = set(shown.splitlines()) - set(result.stdout.splitlines())
-    assert not missing, f"docs/studies.md shows lines the example no longer prints: {missing}"
+    # The example may print more (where its picture went); the lines shown come in order.
+    printed = iter(result.stdout.splitlines())
+    missing = [line for line in shown.splitlines() if line not in printed]
+    assert not missing, f"docs/studies.md shows lines the example does not print: {missing}"
 
 
 @pytest.mark.parametrize("present", [True, False])
