@@ -70,6 +70,8 @@ void match_vectorcall(const char* label, std::span<const char* const> names, siz
 
 void match_tuple(const char* label, std::span<const char* const> names, size_t required,
                  PyObject* args, PyObject* kwargs, std::span<PyObject*> values) {
+    // The interpreter checks keyword types for function calls but not for constructors.
+    if (kwargs != nullptr && !PyArg_ValidateKeywordArguments(kwargs)) throw PythonError{};
     const size_t positional = static_cast<size_t>(PyTuple_GET_SIZE(args));
     check_positional_count(label, names.size(), required, positional);
     for (size_t i = 0; i < positional; ++i) values[i] = PyTuple_GET_ITEM(args, i);

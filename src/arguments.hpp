@@ -29,10 +29,15 @@ class Arguments {
     Arguments(const std::array<const char*, N>& names, const std::array<PyObject*, N>& values)
         : names_(names), values_(values) {}
 
+    // Instances of the module's classes come back as references to their values, valid for
+    // the call; everything else as a converted value.
     template <class T>
-    T get(size_t index) const {
+    decltype(auto) get(size_t index) const {
         return convert<T>(index, values_[index]);
     }
+
+    // The object passed for a parameter (borrowed), null when absent.
+    PyObject* value(size_t index) const { return values_[index]; }
 
     // A parameter whose default is not None: the default applies only when nothing was passed.
     template <class T>
@@ -50,7 +55,7 @@ class Arguments {
 
   private:
     template <class T>
-    T convert(size_t index, PyObject* value) const {
+    decltype(auto) convert(size_t index, PyObject* value) const {
         try {
             return From<T>::convert(value);
         } catch (const PythonError&) {

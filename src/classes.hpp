@@ -10,27 +10,40 @@
 
 namespace hydrokit::py {
 
+// The types stay mutable, so `object.__new__` can allocate an instance behind the
+// constructor's back: its memory is zeroed and `constructed` stays false until a value is
+// built in it.
 template <class T>
 struct Instance {
-    PyObject_HEAD T value;
+    PyObject_HEAD bool constructed;
+    T value;
 };
 
+// "'<qualname>' object was not initialized by its constructor".
+[[noreturn]] void raise_unconstructed(PyObject* self);
+
+// The value held by `self`, or TypeError when no constructor built one.
 template <class T>
 T& value_of(PyObject* self) {
-    return reinterpret_cast<Instance<T>*>(self)->value;
+    auto* instance = reinterpret_cast<Instance<T>*>(self);
+    if (!instance->constructed) raise_unconstructed(self);
+    return instance->value;
 }
 
 // A new instance of `type` (the class itself or a subclass) holding `value`.
 template <class T>
 Ref wrap_value(PyTypeObject* type, T value) {
     Ref self = Ref::steal(type->tp_alloc(type, 0));
-    new (&value_of<T>(self.get())) T(std::move(value));
+    auto* instance = reinterpret_cast<Instance<T>*>(self.get());
+    new (&instance->value) T(std::move(value));
+    instance->constructed = true;
     return self;
 }
 
 template <class T>
 void destroy_value(PyObject* self) {
-    value_of<T>(self).~T();
+    auto* instance = reinterpret_cast<Instance<T>*>(self);
+    if (instance->constructed) instance->value.~T();
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
@@ -44,6 +57,9 @@ struct ClassDescription {
     newfunc constructor;  // null when Python may not instantiate the class
     PyMethodDef* methods;
     PyGetSetDef* attributes;
+    // The buffer protocol, for the classes that export their values.
+    getbufferproc get_buffer = nullptr;
+    releasebufferproc release_buffer = nullptr;
 };
 
 // Builds a type from its description, or sets RuntimeError "An error occurred while
@@ -55,7 +71,8 @@ PyTypeObject* create_class(const ClassDescription& description, int basic_size,
 // specialisations derive from this and add `name` and `type()`.
 template <class T>
 struct BoundClass {
-    static T value(PyObject* self) { return value_of<T>(self); }
+    // Read in place: instances are immutable while a call holds a reference to them.
+    static const T& value(PyObject* self) { return value_of<T>(self); }
     static Ref wrap(PyTypeObject* type, T value) { return wrap_value(type, std::move(value)); }
     // The class's type object, created from `description` at the first request.
     static PyTypeObject* create(const ClassDescription& description) {

@@ -33,25 +33,42 @@ double item_as_double(PyObject* item) {
     return value;
 }
 
-// A one-dimensional, C-contiguous buffer of native doubles (a float64 numpy array or an
-// array.array('d')) is read directly: its items are exactly the floats iteration would give.
-bool read_double_buffer(PyObject* value, std::vector<double>& out) {
-    if (!PyObject_CheckBuffer(value)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(value, &view, PyBUF_FORMAT | PyBUF_ND) < 0) {
+// Clears a failure that a fallback stands in for (no usable buffer, no length). A
+// KeyboardInterrupt, a MemoryError or any BaseException that is not an Exception keeps unwinding.
+void discard_ordinary_error() {
+    if (PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError)) {
         PyErr_Clear();
+        return;
+    }
+    throw PythonError{};
+}
+
+// Types whose items are exactly the doubles of their buffer. A subclass may differ: a numpy
+// masked array exports its raw data, masked items included. Immutable types cannot be made from
+// Python, so their names cannot be borrowed by a class written in Python.
+bool items_are_buffer(PyTypeObject* type) {
+    if (type == &PyMemoryView_Type) return true;
+    if (!(type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE)) return false;
+    return std::strcmp(type->tp_name, "numpy.ndarray") == 0 ||
+           std::strcmp(type->tp_name, "array.array") == 0;
+}
+
+}  // namespace
+
+bool view_double_buffer(PyObject* value, Py_buffer& view) {
+    if (!items_are_buffer(Py_TYPE(value))) return false;
+    if (PyObject_GetBuffer(value, &view, PyBUF_FORMAT | PyBUF_ND) < 0) {
+        discard_ordinary_error();
         return false;
     }
     const bool doubles =
         view.ndim == 1 && view.itemsize == sizeof(double) && view.format &&
         (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0);
-    if (doubles) {
-        const auto* first = static_cast<const double*>(view.buf);
-        out.assign(first, first + view.shape[0]);
-    }
-    PyBuffer_Release(&view);
+    if (!doubles) PyBuffer_Release(&view);
     return doubles;
 }
+
+namespace {
 
 std::string exception_type_name(PyObject* exception) {
     PyObject* name = PyType_GetName(Py_TYPE(exception));
@@ -92,13 +109,19 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
         }
         return values;
     }
-    if (read_double_buffer(value, values)) return values;
+    Py_buffer view;
+    if (view_double_buffer(value, view)) {
+        const auto* first = static_cast<const double*>(view.buf);
+        values.assign(first, first + view.shape[0]);
+        PyBuffer_Release(&view);
+        return values;
+    }
     // The length only sizes the storage, and a sequence may overstate it: the hint is capped
     // so that a false length cannot exhaust memory, and iteration decides the real count.
     constexpr Py_ssize_t largest_hint = Py_ssize_t{1} << 24;
     const Py_ssize_t size = PySequence_Size(value);
     if (size < 0) {
-        PyErr_Clear();
+        discard_ordinary_error();
     } else {
         values.reserve(static_cast<size_t>(std::min(size, largest_hint)));
     }
@@ -130,20 +153,29 @@ int32_t From<int32_t>::convert(PyObject* value) {
     return result;
 }
 
+namespace {
+
+// numpy's boolean scalar, recognised without importing numpy. Its type is a static type, so its
+// name cannot be given to a class written in Python, which can only make heap types.
+bool is_numpy_bool(PyTypeObject* type) {
+    if (type->tp_flags & Py_TPFLAGS_HEAPTYPE) return false;
+    return std::strcmp(type->tp_name, "numpy.bool") == 0 ||
+           std::strcmp(type->tp_name, "numpy.bool_") == 0;
+}
+
+}  // namespace
+
 bool From<bool>::convert(PyObject* value) {
     if (value == Py_True) return true;
     if (value == Py_False) return false;
     PyTypeObject* type = Py_TYPE(value);
-    Ref name = Ref::steal(PyType_GetName(type));
-    Ref module = Ref::steal(PyType_GetModuleName(type));
-    const bool numpy_bool =
-        PyUnicode_EqualToUTF8(module.get(), "numpy") &&
-        (PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool"));
-    if (!numpy_bool) raise_type_mismatch(value, "bool");
+    if (!is_numpy_bool(type)) raise_type_mismatch(value, "bool");
     auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
     if (truth == nullptr) {
-        raise(PyExc_TypeError, "object of type '" + std::string(PyUnicode_AsUTF8(name.get())) +
-                                   "' does not define a '__bool__' conversion");
+        Ref name = Ref::steal(PyType_GetName(type));
+        PyErr_Format(PyExc_TypeError, "object of type '%U' does not define a '__bool__' conversion",
+                     name.get());
+        throw PythonError{};
     }
     int result = truth(value);
     if (result < 0) throw PythonError{};

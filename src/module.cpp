@@ -1,6 +1,4 @@
 // The seven initialisation entry points and the builders of the module tree.
-#include <atomic>
-
 #include "baseflow/linear_reservoir_py.hpp"
 #include "exceptions.hpp"
 #include "metrics/kge_py.hpp"
@@ -74,19 +72,12 @@ void build_hydrokit(PyObject* top) {
     build_submodule(top, "metrics", init_metrics);
 }
 
-// The type objects are created once per process, so they can serve only the interpreter
-// that loaded the module first; any other interpreter is refused at import.
-std::atomic<int64_t> owning_interpreter{-1};
-
-void require_owning_interpreter() {
-    const int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
-    int64_t expected = -1;
-    if (owning_interpreter.compare_exchange_strong(expected, current) || expected == current) {
-        return;
-    }
+// The type objects are created once per process and belong to the main interpreter, which
+// outlives every other; a subinterpreter is refused at import, whatever the order of imports.
+void require_main_interpreter() {
+    if (PyInterpreterState_Get() == PyInterpreterState_Main()) return;
     raise(PyExc_ImportError,
-          "hydrokit can only be imported in one interpreter per process; it is already loaded "
-          "in another");
+          "hydrokit can only be imported in the main interpreter, not in a subinterpreter");
 }
 
 template <void (*Build)(PyObject*)>
@@ -95,7 +86,7 @@ int execute(PyObject* module) {
         if (!PyModule_Check(module)) {
             raise_type_mismatch(module, "module");
         }
-        require_owning_interpreter();
+        require_main_interpreter();
         Build(module);
         return 0;
     });

@@ -64,7 +64,7 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
     return guarded([&] {
         auto arguments = run_parameters.bind(args, nargsf, kwnames);
         const double basin_area = arguments.get<double>(0);
-        const auto rainfall = arguments.get<IncrementalSeries>(1);
+        const auto& rainfall = arguments.get<IncrementalSeries>(1);
         const auto reservoirs = arguments.get<NamedMap<LinearReservoir>>(2);
         Baseflow baseflow = route_linear_reservoirs(basin_area, rainfall, reservoirs);
         Ref total = to_python(std::move(baseflow.total));

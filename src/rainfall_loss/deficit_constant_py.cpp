@@ -35,7 +35,7 @@ PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t 
                                    PyObject* kwnames) {
     return guarded([&] {
         auto arguments = parameters.bind(args, nargs, kwnames);
-        const auto rainfall = arguments.get<IncrementalSeries>(0);
+        const auto& rainfall = arguments.get<IncrementalSeries>(0);
         const double initial_deficit = arguments.get<double>(1);
         const double max_deficit = arguments.get<double>(2);
         const double constant_loss_per_hr = arguments.get<double>(3);

@@ -14,7 +14,7 @@ constexpr auto parameters =
 PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&] {
         auto arguments = parameters.bind(args, nargs, kwnames);
-        const auto rainfall = arguments.get<IncrementalSeries>(0);
+        const auto& rainfall = arguments.get<IncrementalSeries>(0);
         const double basin_area = arguments.get<double>(1);
         const auto tc = arguments.get<Timedelta>(2);
         const auto storage_r = arguments.get<Timedelta>(3);

@@ -15,7 +15,7 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
                                 PyObject* kwnames) {
     return guarded([&] {
         auto arguments = parameters.bind(args, nargs, kwnames);
-        const auto inflow = arguments.get<ContinuousSeries>(0);
+        const auto& inflow = arguments.get<ContinuousSeries>(0);
         const auto k = arguments.get<Timedelta>(1);
         const double x = arguments.get<double>(2);
         const int64_t sub_reaches = arguments.get<int64_t>(3);

@@ -17,9 +17,9 @@ PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t na
                                  PyObject* kwnames) {
     return guarded([&] {
         auto arguments = routing_parameters.bind(args, nargs, kwnames);
-        const auto inflow = arguments.get<ContinuousSeries>(0);
+        const auto& inflow = arguments.get<ContinuousSeries>(0);
         const double initial_elevation = arguments.get<double>(1);
-        const auto curve = arguments.get<ElevationStorage>(2);
+        const auto& curve = arguments.get<ElevationStorage>(2);
         const auto outlets = arguments.get<NamedMap<DischargeInfo>>(3);
         return to_python(
             hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets));
