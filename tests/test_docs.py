@@ -10,6 +10,7 @@ import pathlib
 import re
 import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -25,8 +26,10 @@ def load(path):
 
 
 def fenced(page, language):
-    return re.findall(rf"^```{language}\n(.*?)^```", page.read_text(encoding="utf-8"),
-                      re.S | re.M)
+    """The code blocks of one language on a page, list items' indentation removed."""
+    blocks = re.findall(rf"^( *)```{language}\n(.*?)^\1```", page.read_text(encoding="utf-8"),
+                        re.S | re.M)
+    return [textwrap.dedent(block) for _, block in blocks]
 
 
 def test_api_reference_matches_the_module():
@@ -43,6 +46,7 @@ def test_api_reference_matches_the_module():
 def test_interpreter_sessions_show_what_the_module_answers(page):
     session = "\n".join(fenced(DOCS / page, "pycon"))
     test = doctest.DocTestParser().get_doctest(session, {}, page, page, 0)
+    assert test.examples
     runner = doctest.DocTestRunner()
     report = io.StringIO()
     runner.run(test, out=report.write)
