@@ -37,8 +37,8 @@ def test_api_reference_matches_the_module():
     committed = (DOCS / "api.md").read_text(encoding="utf-8").splitlines()
     difference = list(difflib.unified_diff(committed, generator.render().splitlines(),
                                            "docs/api.md", "the module", lineterm=""))
-    assert not difference, ("docs/api.md is out of date: run .venv/bin/python "
-                            "scripts/api_reference.py\n" + "\n".join(difference[:60]))
+    assert not difference, ("docs/api.md is out of date: run `make api-reference`\n"
+                            + "\n".join(difference[:60]))
 
 
 @pytest.mark.parametrize("page", sorted(path.name for path in DOCS.glob("*.md")
