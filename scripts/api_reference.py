@@ -89,31 +89,16 @@ def decorator_names(node):
 
 
 def parameter_texts(arguments, drop_first):
-    """Each parameter of a stub signature as source text, `/` and `*` markers included."""
-    positional = arguments.posonlyargs + arguments.args
-    defaults = [None] * (len(positional) - len(arguments.defaults)) + arguments.defaults
+    """Each parameter of a stub signature as source text (every parameter of hydrokit's
+    callables is positional-or-keyword, so there are no `*` or `/` markers to place)."""
+    defaults = [None] * (len(arguments.args) - len(arguments.defaults)) + arguments.defaults
     texts = []
-    for index, (argument, default) in enumerate(zip(positional, defaults)):
+    for argument, default in zip(arguments.args, defaults):
         text = ast.unparse(argument)
         if default is not None:
             text += (" = " if argument.annotation else "=") + ast.unparse(default)
         texts.append(text)
-        if arguments.posonlyargs and index == len(arguments.posonlyargs) - 1:
-            texts.append("/")
-    if drop_first:
-        texts = texts[1:]
-    if arguments.vararg:
-        texts.append("*" + ast.unparse(arguments.vararg))
-    elif arguments.kwonlyargs:
-        texts.append("*")
-    for argument, default in zip(arguments.kwonlyargs, arguments.kw_defaults):
-        text = ast.unparse(argument)
-        if default is not None:
-            text += (" = " if argument.annotation else "=") + ast.unparse(default)
-        texts.append(text)
-    if arguments.kwarg:
-        texts.append("**" + ast.unparse(arguments.kwarg))
-    return texts
+    return texts[1:] if drop_first else texts
 
 
 def typed_signature(node, drop_first):
@@ -140,30 +125,26 @@ def signature_block(name, signature, prefix=""):
 
 
 class StubClass:
-    """Constructor, methods and attributes that a stub class declares."""
+    """Constructor, methods and properties (with their setters) that a stub class declares."""
 
     def __init__(self, node):
         self.constructor = None
         self.methods = {}
         self.attributes = {}
-        if node is None:
-            return
-        for item in node.body:
-            if isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name):
-                self.attributes[item.target.id] = (ast.unparse(item.annotation), True)
-            elif isinstance(item, ast.FunctionDef):
-                decorators = decorator_names(item)
-                if "property" in decorators:
-                    annotation = ast.unparse(item.returns) if item.returns else None
-                    self.attributes[item.name] = (annotation, False)
-                elif f"{item.name}.setter" in decorators:
-                    annotation, _ = self.attributes.get(item.name, (None, False))
-                    self.attributes[item.name] = (annotation, True)
-                elif item.name in ("__new__", "__init__"):
-                    if self.constructor is None or item.name == "__new__":
-                        self.constructor = typed_signature(item, drop_first=True)[0], ""
-                else:
-                    self.methods.setdefault(item.name, item)  # the first of several overloads
+        for item in node.body if node is not None else []:
+            if not isinstance(item, ast.FunctionDef):
+                continue
+            decorators = decorator_names(item)
+            if "property" in decorators:
+                annotation = ast.unparse(item.returns) if item.returns else None
+                self.attributes[item.name] = (annotation, False)
+            elif f"{item.name}.setter" in decorators:
+                annotation, _ = self.attributes.get(item.name, (None, False))
+                self.attributes[item.name] = (annotation, True)
+            elif item.name == "__new__":
+                self.constructor = typed_signature(item, drop_first=True)[0], ""
+            else:
+                self.methods.setdefault(item.name, item)  # the first of several overloads
 
 
 def markdown_body(doc):
