@@ -36,6 +36,8 @@ html_theme_options = {
 OPTIONAL_PAGES = ["reliability"]
 IMAGE = re.compile(r"!\[([^\]]*)\]\((images/[^)\s]+)\)")
 INCLUDE = re.compile(r"```\{include\} (\S+)\n(?::[^\n]*\n)*```")
+# A link to a file of the repository outside docs/ (`[tables](../bench/RESULTS.md)`).
+OUTSIDE_LINK = re.compile(r"(?<!!)\[([^\]]*)\]\((\.\./[^)\s#]+)\)")
 
 
 def _missing_picture(match):
@@ -50,10 +52,18 @@ def _missing_include(match):
     return f"*(`{path.resolve().relative_to(HERE.parent)}` is not written yet.)*"
 
 
+def _outside_link(match):
+    # The site carries a copy of the file, so the link works from disk too; a file not
+    # written yet leaves the link's text.
+    text, target = match.groups()
+    return f"[{text}](path:{target})" if (HERE / target).is_file() else text
+
+
 def _optional_content(app, docname, source):
     text = IMAGE.sub(lambda m: m.group(0) if (HERE / m.group(2)).is_file()
                      else _missing_picture(m), source[0])
     text = INCLUDE.sub(_missing_include, text)
+    text = OUTSIDE_LINK.sub(_outside_link, text)
     for page in OPTIONAL_PAGES:
         if not (HERE / f"{page}.md").is_file():
             text = re.sub(rf"\[([^\]]*)\]\({page}\.md\)", r"\1", text)
