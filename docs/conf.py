@@ -18,7 +18,6 @@ source_suffix = {".md": "markdown"}
 root_doc = "index"
 exclude_patterns = ["_build"]
 myst_heading_anchors = 3
-myst_enable_extensions = ["deflist"]
 
 html_theme = "alabaster"
 html_title = "hydrokit"
@@ -40,12 +39,14 @@ INCLUDE = re.compile(r"```\{include\} (\S+)\n(?::[^\n]*\n)*```")
 OUTSIDE_LINK = re.compile(r"(?<!!)\[([^\]]*)\]\((\.\./[^)\s#]+)\)")
 
 
-def _missing_picture(match):
-    return (f"*({match.group(1)}: the picture is drawn by `make pictures`, which writes "
-            f"`docs/{match.group(2)}`.)*")
+def _picture(match):
+    caption, path = match.groups()
+    if (HERE / path).is_file():
+        return match.group(0)
+    return f"*({caption}: the picture is drawn by `make pictures`, which writes `docs/{path}`.)*"
 
 
-def _missing_include(match):
+def _include(match):
     path = HERE / match.group(1)
     if path.is_file():
         return match.group(0)
@@ -60,9 +61,8 @@ def _outside_link(match):
 
 
 def _optional_content(app, docname, source):
-    text = IMAGE.sub(lambda m: m.group(0) if (HERE / m.group(2)).is_file()
-                     else _missing_picture(m), source[0])
-    text = INCLUDE.sub(_missing_include, text)
+    text = IMAGE.sub(_picture, source[0])
+    text = INCLUDE.sub(_include, text)
     text = OUTSIDE_LINK.sub(_outside_link, text)
     for page in OPTIONAL_PAGES:
         if not (HERE / f"{page}.md").is_file():
