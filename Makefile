@@ -25,7 +25,9 @@ demo: build
 	@$(PYTHON) examples/basin.py
 	@$(PYTHON) examples/reservoir.py
 
+# Benchmark-only packages (numba, scipy, the metric packages) go into .venv here, never for the tests.
 bench: build
+	@scripts/provision_bench.sh
 	@$(PYTHON) bench/run.py
 
 format:

@@ -101,9 +101,10 @@ template <class T, auto Field>
 int set_field(PyObject* self, PyObject* value, void* closure) {
     return guarded([&] {
         if (value == nullptr) raise(PyExc_AttributeError, "property has no deleter");
-        using FieldType = std::remove_cvref_t<decltype(value_of<T>(self).*Field)>;
+        T& target = value_of<T>(self);
+        using FieldType = std::remove_cvref_t<decltype(target.*Field)>;
         try {
-            value_of<T>(self).*Field = From<FieldType>::convert(value);
+            target.*Field = From<FieldType>::convert(value);
         } catch (const PythonError&) {
             name_argument_in_type_error(static_cast<const char*>(closure));
             throw;
