@@ -62,9 +62,10 @@ format:
 	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
 
 # The documentation site: Sphinx renders the Markdown pages of docs/ into docs/_build/html,
-# which opens from disk; -E reads every page afresh, so pictures that appeared since the
-# last build show up. Its packages are for the docs only; the tests never need them.
-.PHONY: docs docs-packages api-reference pictures
+# which opens from disk; -E reads every page afresh, so what other targets wrote since the
+# last build (pictures, benchmark tables) shows up. Its packages are for the docs only; the
+# tests never need them.
+.PHONY: docs docs-packages api-reference
 DOCS_PACKAGES = sphinx==9.2.0 myst-parser==5.2.0
 DOCS_STAMP = .venv/.docs-packages
 
@@ -78,10 +79,6 @@ docs-packages: build
 # docs/api.md is committed; `make test` fails when it no longer matches the module.
 api-reference: build
 	@$(PYTHON) scripts/api_reference.py
-
-# The examples' pictures in docs/images/ come from the `pictures` recipe of the examples;
-# the guide builds without them.
-pictures:
 
 docs: docs-packages api-reference pictures
 	@$(PYTHON) -m sphinx -E -W --keep-going -q -b html docs docs/_build/html

@@ -30,20 +30,12 @@ html_theme_options = {
     "page_width": "1120px",
 }
 
-# Pages and pictures that other work supplies: the site builds without them, and shows
-# them as soon as they exist.
+# Pages and files that other work supplies: the site builds without them, and shows them
+# as soon as they exist.
 OPTIONAL_PAGES = ["reliability"]
-IMAGE = re.compile(r"!\[([^\]]*)\]\((images/[^)\s]+)\)")
 INCLUDE = re.compile(r"```\{include\} (\S+)\n(?::[^\n]*\n)*```")
 # A link to a file of the repository outside docs/ (`[tables](../bench/RESULTS.md)`).
 OUTSIDE_LINK = re.compile(r"(?<!!)\[([^\]]*)\]\((\.\./[^)\s#]+)\)")
-
-
-def _picture(match):
-    caption, path = match.groups()
-    if (HERE / path).is_file():
-        return match.group(0)
-    return f"*({caption}: the picture is drawn by `make pictures`, which writes `docs/{path}`.)*"
 
 
 def _include(match):
@@ -61,8 +53,7 @@ def _outside_link(match):
 
 
 def _optional_content(app, docname, source):
-    text = IMAGE.sub(_picture, source[0])
-    text = INCLUDE.sub(_include, text)
+    text = INCLUDE.sub(_include, source[0])
     text = OUTSIDE_LINK.sub(_outside_link, text)
     for page in OPTIONAL_PAGES:
         if not (HERE / f"{page}.md").is_file():

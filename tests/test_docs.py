@@ -76,20 +76,18 @@ def test_worked_study_output_is_what_the_example_prints(example):
 
 
 @pytest.mark.parametrize("present", [True, False])
-def test_pictures_pages_and_results_written_elsewhere_are_optional(tmp_path, present):
+def test_pages_and_results_written_elsewhere_are_optional(tmp_path, present):
     conf = load(DOCS / "conf.py")
     conf.HERE = tmp_path / "docs"
     source = ("See [the notes](reliability.md).\n\nconventions\nreliability\napi\n\n"
-              "![The basin study](images/basin.png)\n\n"
               "[The tables](../bench/RESULTS.md):\n\n"
               "```{include} ../bench/RESULTS.md\n:heading-offset: 1\n```\n")
     if present:
-        for written in ("docs/images/basin.png", "docs/reliability.md", "bench/RESULTS.md"):
+        for written in ("docs/reliability.md", "bench/RESULTS.md"):
             (tmp_path / written).parent.mkdir(parents=True, exist_ok=True)
             (tmp_path / written).write_text("")
     text = [source]
     conf._optional_content(None, conf.root_doc, text)
     assert text[0] == (source.replace("(../bench", "(path:../bench") if present else (
-        "See the notes.\n\nconventions\napi\n\n*(The basin study: the picture is drawn by "
-        "`make pictures`, which writes `docs/images/basin.png`.)*\n\n"
+        "See the notes.\n\nconventions\napi\n\n"
         "The tables:\n\n*(`bench/RESULTS.md` is not written yet.)*\n"))
