@@ -60,3 +60,26 @@ bench: build
 
 format:
 	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
+
+# The documentation site: Sphinx renders the Markdown pages of docs/ into docs/_build/html,
+# which opens from disk; -E reads every page afresh, so what other targets wrote since the
+# last build (pictures, benchmark tables) shows up. Its packages are for the docs only; the
+# tests never need them.
+.PHONY: docs docs-packages api-reference
+DOCS_PACKAGES = sphinx==9.2.0 myst-parser==5.2.0
+DOCS_STAMP = .venv/.docs-packages
+
+docs-packages: build
+	@if [ "$$(cat $(DOCS_STAMP) 2>/dev/null)" != "$(DOCS_PACKAGES)" ]; then \
+	    echo "docs: installing $(DOCS_PACKAGES) into .venv"; \
+	    $(PYTHON) -m pip install --quiet $(DOCS_PACKAGES) && \
+	    echo "$(DOCS_PACKAGES)" >$(DOCS_STAMP); \
+	fi
+
+# docs/api.md is committed; `make test` fails when it no longer matches the module.
+api-reference: build
+	@$(PYTHON) scripts/api_reference.py
+
+docs: docs-packages api-reference pictures
+	@$(PYTHON) -m sphinx -E -W --keep-going -q -b html docs docs/_build/html
+	@echo "docs: open docs/_build/html/index.html"
