@@ -39,6 +39,8 @@ ACCEPTED = [
     "layer.num_reservoir = 2",
     "reservoir.run_level_pool_routing(series, 0.5, curves.ElevationStorage([0.0, 1.0], [0.0, 1e9]),"
     " one_kind_of_outlet)",
+    "memoryview(series).tolist()",
+    "numpy.asarray(series).sum()",
 ]
 
 SEQUENCE = '"Sequence[float] | NumericArray"'

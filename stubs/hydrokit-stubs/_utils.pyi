@@ -20,6 +20,9 @@ class ContinuousTimeSeries:
     """
 
     def __new__(cls, data: FloatSequence, time_step: timedelta, kind: Kind) -> Self: ...
+    def __buffer__(self, flags: int, /) -> memoryview:
+        """The values, read-only and without a copy (``numpy.asarray(series)``)."""
+
     @property
     def data(self) -> list[float]:
         """A new list holding a copy of the values on every read."""
@@ -44,6 +47,9 @@ class IncrementalTimeSeries:
     """
 
     def __new__(cls, data: FloatSequence, time_step: timedelta, kind: Kind) -> Self: ...
+    def __buffer__(self, flags: int, /) -> memoryview:
+        """The values, read-only and without a copy (``numpy.asarray(series)``)."""
+
     @property
     def data(self) -> list[float]:
         """A new list holding a copy of the values on every read."""
