@@ -126,6 +126,14 @@ template <class Vec>
     for (size_t i = 0; i < sizeof(Vec) / sizeof(double); ++i) lanes[i] = value;
 }
 
+// The routing weights in every lane.
+template <class Vec>
+struct LaneCoefficients {
+    Vec c0;
+    Vec c1;
+    Vec c2;
+};
+
 // The state of a wavefront of `Vectors` vectors after some step s: each lane's outflow of
 // steps s and s - 1, and the inflow it took at step s.
 template <class Vec, int Vectors>
@@ -138,7 +146,7 @@ struct Wavefront {
 // One wavefront step, the first lane taking `source_value` as its inflow.
 template <class Vec, int Vectors>
 [[gnu::always_inline]] inline void wavefront_step(Wavefront<Vec, Vectors>& w,
-                                                  const RoutingCoefficients& c,
+                                                  const LaneCoefficients<Vec>& c,
                                                   double source_value) {
     Vec source_lanes;
     broadcast(source_lanes, source_value);
@@ -162,18 +170,19 @@ template <class Vec, int Vectors>
 // registers.
 template <class Vec, int Vectors>
 [[gnu::always_inline]] inline void wavefront_steady_steps(Wavefront<Vec, Vectors>& state,
-                                                          const RoutingCoefficients& c,
+                                                          const LaneCoefficients<Vec>& weights,
                                                           const double* source, double* target,
                                                           size_t last_lane, size_t begin,
                                                           size_t end) {
     constexpr size_t lanes = sizeof(Vec) / sizeof(double);
+    // Local copies: a store to `target` cannot change them, so they stay in registers.
     Wavefront<Vec, Vectors> w = state;
+    const LaneCoefficients<Vec> c = weights;
     const size_t lag = skew * last_lane;
-    const size_t last_vector = last_lane / lanes;
-    const size_t lane = last_lane % lanes;
+    const size_t lane = last_lane - (Vectors - 1) * lanes;
     for (size_t s = begin; s < end; ++s) {
         wavefront_step(w, c, source[s]);
-        target[s - lag] = w.outflow[last_vector][lane];
+        target[s - lag] = w.outflow[Vectors - 1][lane];
     }
     state = w;
 }
@@ -183,8 +192,8 @@ template <class Vec, int Vectors>
 // are written.
 template <class Vec, int Vectors>
 [[gnu::always_inline]] inline void wavefront_edge_steps(
-    Wavefront<Vec, Vectors>& w, const RoutingCoefficients& c, const double* source, double* target,
-    size_t n, double start_outflow, size_t last_lane, size_t begin, size_t end) {
+    Wavefront<Vec, Vectors>& w, const LaneCoefficients<Vec>& c, const double* source,
+    double* target, size_t n, double start_outflow, size_t last_lane, size_t begin, size_t end) {
     constexpr size_t lanes = sizeof(Vec) / sizeof(double);
     const size_t lag = skew * last_lane;
     for (size_t s = begin; s < end; ++s) {
@@ -195,7 +204,7 @@ template <class Vec, int Vectors>
             }
         }
         if (s > lag && s - lag < n)
-            target[s - lag] = w.outflow[last_lane / lanes][last_lane % lanes];
+            target[s - lag] = w.outflow[Vectors - 1][last_lane - (Vectors - 1) * lanes];
     }
 }
 
@@ -214,22 +223,26 @@ template <class Vec, int Vectors>
         w.inflow[j] = w.outflow[j];
     }
     w.inflow[0][0] = source[0];
+    LaneCoefficients<Vec> lane_c;
+    broadcast(lane_c.c0, c.c0);
+    broadcast(lane_c.c1, c.c1);
+    broadcast(lane_c.c2, c.c2);
     const size_t last_lane = passes - 1;
     const size_t lag = skew * last_lane;
     const size_t steps_end = n + lag;
     const size_t steady_begin = lag + 1;
     const size_t steady_end = std::max(steady_begin, n);
     countdown.add(std::min(steady_begin, steps_end) * passes);
-    wavefront_edge_steps(w, c, source, target, n, start_outflow, last_lane, 1,
+    wavefront_edge_steps(w, lane_c, source, target, n, start_outflow, last_lane, 1,
                          std::min(steady_begin, steps_end));
     const size_t block = interrupt_interval / passes;
     for (size_t begin = steady_begin; begin < steady_end; begin += block) {
         const size_t end = std::min(steady_end, begin + block);
         countdown.add((end - begin) * passes);
-        wavefront_steady_steps(w, c, source, target, last_lane, begin, end);
+        wavefront_steady_steps(w, lane_c, source, target, last_lane, begin, end);
     }
     countdown.add((steps_end - steady_end) * passes);
-    wavefront_edge_steps(w, c, source, target, n, start_outflow, last_lane,
+    wavefront_edge_steps(w, lane_c, source, target, n, start_outflow, last_lane,
                          std::max(steady_begin, steady_end), steps_end);
 }
 
@@ -250,11 +263,27 @@ template <int Vectors>
 using WavefrontGroup = void (*)(const RoutingCoefficients&, const double*, double*, size_t, double,
                                 size_t, InterruptCountdown&);
 
-template <size_t Lanes, WavefrontGroup... ByVectors>
+// The routine for a group of `passes` passes (at most 12) in 256-bit vectors.
+WavefrontGroup avx2_group(uint64_t passes) {
+    constexpr WavefrontGroup by_vectors[] = {route_wavefront_avx2<1>, route_wavefront_avx2<2>,
+                                             route_wavefront_avx2<3>};
+    return by_vectors[(passes - 1) / 4];
+}
+
+// The routine for a group of `passes` passes (at most 32) in 512-bit vectors. Up to eight
+// passes, as few lanes as the latency chain allows, 256-bit vectors are at least as fast
+// (faster where 512-bit shuffles take longer).
+WavefrontGroup avx512_group(uint64_t passes) {
+    constexpr WavefrontGroup by_vectors[] = {route_wavefront_avx512<1>, route_wavefront_avx512<2>,
+                                             route_wavefront_avx512<3>, route_wavefront_avx512<4>};
+    return passes <= 8 ? avx2_group(passes) : by_vectors[(passes - 1) / 8];
+}
+
+// Routes `passes` passes in groups of at most `widest`, each group reading the previous one's
+// outflow.
 std::vector<double> wavefront_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                     double start_outflow, uint64_t passes) {
-    constexpr WavefrontGroup groups[] = {ByVectors...};
-    constexpr uint64_t widest = Lanes * sizeof...(ByVectors);
+                                     double start_outflow, uint64_t passes, uint64_t widest,
+                                     WavefrontGroup (*routine_for)(uint64_t)) {
     const size_t n = inflow.size();
     std::vector<double> outflow(n);
     outflow[0] = start_outflow;
@@ -262,12 +291,13 @@ std::vector<double> wavefront_passes(std::span<const double> inflow, const Routi
     InterruptCountdown countdown;
     for (uint64_t remaining = passes; remaining > 0;) {
         const uint64_t group = std::min(remaining, widest);
-        groups[(group - 1) / Lanes](c, source, outflow.data(), n, start_outflow, group, countdown);
+        routine_for(group)(c, source, outflow.data(), n, start_outflow, group, countdown);
         source = outflow.data();
         remaining -= group;
     }
     return outflow;
 }
+
 }  // namespace
 
 RoutingCoefficients routing_coefficients(double k_seconds, double x, double dt_seconds) {
@@ -296,12 +326,9 @@ std::vector<double> routing_passes(std::span<const double> inflow, const Routing
     if (passes == 1) lanes = RoutingLanes::scalar;
     switch (lanes) {
         case RoutingLanes::avx512:
-            return wavefront_passes<8, route_wavefront_avx512<1>, route_wavefront_avx512<2>>(
-                inflow, c, start_outflow, passes);
+            return wavefront_passes(inflow, c, start_outflow, passes, 32, avx512_group);
         case RoutingLanes::avx2:
-            return wavefront_passes<4, route_wavefront_avx2<1>, route_wavefront_avx2<2>,
-                                    route_wavefront_avx2<3>, route_wavefront_avx2<4>>(
-                inflow, c, start_outflow, passes);
+            return wavefront_passes(inflow, c, start_outflow, passes, 12, avx2_group);
         case RoutingLanes::scalar:
             break;
     }
