@@ -229,12 +229,13 @@ template <class Vec, int Vectors>
     broadcast(lane_c.c2, c.c2);
     const size_t last_lane = passes - 1;
     const size_t lag = skew * last_lane;
-    const size_t steps_end = n + lag;
+    // Steps [1, lag] fill the wavefront, [lag + 1, n) run it full, [n, n + lag) drain it
+    // (a short series goes straight from filling to draining).
     const size_t steady_begin = lag + 1;
     const size_t steady_end = std::max(steady_begin, n);
-    countdown.add(std::min(steady_begin, steps_end) * passes);
-    wavefront_edge_steps(w, lane_c, source, target, n, start_outflow, last_lane, 1,
-                         std::min(steady_begin, steps_end));
+    const size_t steps_end = n + lag;
+    countdown.add(lag * passes);
+    wavefront_edge_steps(w, lane_c, source, target, n, start_outflow, last_lane, 1, steady_begin);
     const size_t block = interrupt_interval / passes;
     for (size_t begin = steady_begin; begin < steady_end; begin += block) {
         const size_t end = std::min(steady_end, begin + block);
@@ -242,10 +243,12 @@ template <class Vec, int Vectors>
         wavefront_steady_steps(w, lane_c, source, target, last_lane, begin, end);
     }
     countdown.add((steps_end - steady_end) * passes);
-    wavefront_edge_steps(w, lane_c, source, target, n, start_outflow, last_lane,
-                         std::max(steady_begin, steady_end), steps_end);
+    wavefront_edge_steps(w, lane_c, source, target, n, start_outflow, last_lane, steady_end,
+                         steps_end);
 }
 
+// The wavefront compiled for each instruction set, chosen at run time: the library itself is
+// built for the baseline processor.
 template <int Vectors>
 [[gnu::target("avx2"), gnu::noinline]] void route_wavefront_avx2(
     const RoutingCoefficients& c, const double* source, double* target, size_t n,
