@@ -274,8 +274,8 @@ WavefrontGroup avx2_group(uint64_t passes) {
 }
 
 // The routine for a group of `passes` passes (at most 32) in 512-bit vectors. Up to eight
-// passes, as few lanes as the latency chain allows, 256-bit vectors are at least as fast
-// (faster where 512-bit shuffles take longer).
+// passes the own-lane latency chain bounds either width, and two 256-bit vectors measure at
+// least as fast as one 512-bit vector (faster where the processor splits 512-bit operations).
 WavefrontGroup avx512_group(uint64_t passes) {
     constexpr WavefrontGroup by_vectors[] = {route_wavefront_avx512<1>, route_wavefront_avx512<2>,
                                              route_wavefront_avx512<3>, route_wavefront_avx512<4>};
