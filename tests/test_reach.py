@@ -85,6 +85,25 @@ def test_sub_reaches_across_groups_match_passes_one_after_another(inflow, k_ms, 
     assert bits(result.data) == bits(expected)
 
 
+special = st.sampled_from([math.nan, math.inf, -math.inf, -0.0, 0.0])
+
+
+@settings(max_examples=150)
+@given(
+    st.lists(st.one_of(finite, special), min_size=1, max_size=300),
+    st.integers(0, 10**7),
+    st.floats(0, 0.5),
+    st.integers(1, 40),
+    st.one_of(finite, special),
+)
+def test_long_series_through_many_sub_reaches(inflow, k_ms, x, sub_reaches, start):
+    # Lengths and counts that begin and end the routing at every offset between passes.
+    k = timedelta(milliseconds=k_ms)
+    result = route(Series(inflow, HOUR, "discharge"), k, x, sub_reaches, start)
+    expected = reference(inflow, k_ms / 1e3, x, 3600.0, start, sub_reaches)
+    assert bits(result.data) == bits(expected)
+
+
 @given(st.lists(st.floats(-1e6, 1e6), min_size=1, max_size=50), st.floats(0, 0.5))
 def test_zero_storage_repeats_inflow(inflow, x):
     result = route(hourly(inflow), timedelta(0), x, 3, inflow[0]).data

@@ -32,6 +32,16 @@ inline double route_step(const RoutingCoefficients& c, double previous_outflow, 
 std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
                                    double start_outflow, uint64_t passes);
 
+// The vector instructions the passes can be routed with; every choice gives the same values.
+enum class RoutingLanes { scalar, avx2, avx512 };
+
+// The widest this processor offers.
+RoutingLanes widest_routing_lanes();
+
+// The same passes with the given instructions, which the processor must offer.
+std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                                   double start_outflow, uint64_t passes, RoutingLanes lanes);
+
 // Weightings outside [0, 0.5] (or NaN) still route, but deserve a word to the caller.
 bool x_in_recommended_range(double x);
 inline constexpr const char* x_range_advice = "`x` is outside the recommended range [0.0, 0.5].";
