@@ -187,13 +187,25 @@ Ref to_python(T value) {
     return PythonClass<T>::wrap(PythonClass<T>::type(), std::move(value));
 }
 
-// A new `dict` in the map's order.
+// A new `dict` in the map's order, its values copied.
 template <class T>
 Ref to_python(const NamedMap<T>& entries) {
     Ref dict = Ref::steal(PyDict_New());
     for (const auto& [name, value] : entries) {
         Ref key = to_python(std::string_view(name));
         Ref item = to_python(value);
+        check(PyDict_SetItem(dict.get(), key.get(), item.get()));
+    }
+    return dict;
+}
+
+// A new `dict` in the map's order, the values moved out of the map.
+template <class T>
+Ref to_python(NamedMap<T>&& entries) {
+    Ref dict = Ref::steal(PyDict_New());
+    for (auto& [name, value] : entries) {
+        Ref key = to_python(std::string_view(name));
+        Ref item = to_python(std::move(value));
         check(PyDict_SetItem(dict.get(), key.get(), item.get()));
     }
     return dict;

@@ -68,7 +68,7 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
         const auto reservoirs = arguments.get<NamedMap<LinearReservoir>>(2);
         Baseflow baseflow = route_linear_reservoirs(basin_area, rainfall, reservoirs);
         Ref total = to_python(std::move(baseflow.total));
-        Ref layers = to_python(baseflow.layers);
+        Ref layers = to_python(std::move(baseflow.layers));
         return Ref::steal(PyTuple_Pack(2, total.get(), layers.get()));
     });
 }
