@@ -3,7 +3,7 @@ PYTHON = .venv/bin/python
 CXX ?= g++
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
-.PHONY: build test demo bench core-tests format
+.PHONY: build test demo bench core-tests format sanitize refleaks
 
 build:
 	@scripts/provision.sh >/dev/null
@@ -20,6 +20,10 @@ core-tests:
 
 test: build core-tests
 	@$(PYTHON) -m pytest -q tests
+
+# The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
+sanitize:
+	@scripts/sanitize.sh
 
 demo: build
 	@$(PYTHON) examples/basin.py
