@@ -36,6 +36,9 @@ class Arguments {
         return convert<T>(index, values_[index]);
     }
 
+    // The object passed for a parameter (borrowed), null when absent.
+    PyObject* value(size_t index) const { return values_[index]; }
+
     // A parameter whose default is not None: the default applies only when nothing was passed.
     template <class T>
     T get_or(size_t index, T fallback) const {

@@ -22,6 +22,10 @@ PyTypeObject* create_class(const ClassDescription& description, int basic_size,
     }
     if (description.methods) slots.push_back({Py_tp_methods, description.methods});
     if (description.attributes) slots.push_back({Py_tp_getset, description.attributes});
+    if (description.get_buffer) {
+        slots.push_back({Py_bf_getbuffer, reinterpret_cast<void*>(description.get_buffer)});
+        slots.push_back({Py_bf_releasebuffer, reinterpret_cast<void*>(description.release_buffer)});
+    }
     slots.push_back({0, nullptr});
     PyType_Spec spec = {description.name, basic_size, 0,
                         static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | description.flags),

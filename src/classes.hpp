@@ -57,6 +57,9 @@ struct ClassDescription {
     newfunc constructor;  // null when Python may not instantiate the class
     PyMethodDef* methods;
     PyGetSetDef* attributes;
+    // The buffer protocol, for the classes that export their values.
+    getbufferproc get_buffer = nullptr;
+    releasebufferproc release_buffer = nullptr;
 };
 
 // Builds a type from its description, or sets RuntimeError "An error occurred while

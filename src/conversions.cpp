@@ -53,11 +53,10 @@ bool items_are_buffer(PyTypeObject* type) {
            std::strcmp(type->tp_name, "array.array") == 0;
 }
 
-// A one-dimensional, C-contiguous buffer of native doubles is read directly: its items are
-// exactly the floats iteration would give.
-bool read_double_buffer(PyObject* value, std::vector<double>& out) {
+}  // namespace
+
+bool view_double_buffer(PyObject* value, Py_buffer& view) {
     if (!items_are_buffer(Py_TYPE(value))) return false;
-    Py_buffer view;
     if (PyObject_GetBuffer(value, &view, PyBUF_FORMAT | PyBUF_ND) < 0) {
         discard_ordinary_error();
         return false;
@@ -65,13 +64,11 @@ bool read_double_buffer(PyObject* value, std::vector<double>& out) {
     const bool doubles =
         view.ndim == 1 && view.itemsize == sizeof(double) && view.format &&
         (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0);
-    if (doubles) {
-        const auto* first = static_cast<const double*>(view.buf);
-        out.assign(first, first + view.shape[0]);
-    }
-    PyBuffer_Release(&view);
+    if (!doubles) PyBuffer_Release(&view);
     return doubles;
 }
+
+namespace {
 
 std::string exception_type_name(PyObject* exception) {
     PyObject* name = PyType_GetName(Py_TYPE(exception));
@@ -112,7 +109,13 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
         }
         return values;
     }
-    if (read_double_buffer(value, values)) return values;
+    Py_buffer view;
+    if (view_double_buffer(value, view)) {
+        const auto* first = static_cast<const double*>(view.buf);
+        values.assign(first, first + view.shape[0]);
+        PyBuffer_Release(&view);
+        return values;
+    }
     // The length only sizes the storage, and a sequence may overstate it: the hint is capped
     // so that a false length cannot exhaust memory, and iteration decides the real count.
     constexpr Py_ssize_t largest_hint = Py_ssize_t{1} << 24;

@@ -27,6 +27,11 @@ struct From<double> {
     static double convert(PyObject* value);
 };
 
+// Fills `view` with the buffer of an exact numpy array, array.array or memoryview holding a
+// one-dimensional, C-contiguous run of native doubles, whose items are exactly those doubles.
+// Returns false, with no view to release, for anything else; runs no Python code.
+bool view_double_buffer(PyObject* value, Py_buffer& view);
+
 // The sequence rule: any sequence but `str`, every item converted as a double.
 template <>
 struct From<std::vector<double>> {

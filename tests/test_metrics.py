@@ -197,3 +197,27 @@ def test_shifting_sim_changes_only_the_bias(obs, offset):
 ])
 def test_guards_switch_exactly_at_their_thresholds(sim, obs):
     assert calculate_kge(sim, obs) == reference_kge(sim, obs)
+
+
+@pytest.mark.parametrize("kind", ["ndarray", "array", "memoryview"])
+@pytest.mark.parametrize("use_log", [False, True])
+def test_float64_arrays_score_like_lists(kind, use_log):
+    import array
+    sim, obs = [0.5, 2.0, 3.5, 1.25], [1.0, 2.5, 3.0, 0.75]
+    make = {"ndarray": np.array, "array": lambda v: array.array("d", v),
+            "memoryview": lambda v: memoryview(array.array("d", v))}[kind]
+    assert calculate_kge(make(sim), make(obs), use_log) == reference_kge(sim, obs, use_log)
+
+
+def test_sim_array_is_read_as_it_was_when_converted():
+    # Reading obs item by item runs Python code; a change it makes to sim's array must not
+    # reach the score, as with a copy taken when sim was converted.
+    sim = np.array([1.0, 2.0, 4.0])
+
+    class Rewrites:
+        def __float__(self):
+            sim[:] = 100.0
+            return 2.0
+
+    assert calculate_kge(sim, [1.0, Rewrites(), 4.0]) == 1.0
+    assert sim.tolist() == [100.0, 100.0, 100.0]

@@ -1,6 +1,7 @@
 #include "metrics/kge.hpp"
 
 #include <cmath>
+#include <vector>
 
 #include "error.hpp"
 
@@ -12,11 +13,13 @@ namespace {
 // constant or zero-mean observation from dividing by zero.
 constexpr double guard = 1e-6;
 
-void log_transform(std::vector<double>& values) {
-    for (double& value : values) value = std::log(value + guard);
+std::vector<double> log_transformed(std::span<const double> values) {
+    std::vector<double> logs(values.size());
+    for (size_t i = 0; i < values.size(); ++i) logs[i] = std::log(values[i] + guard);
+    return logs;
 }
 
-double mean(const std::vector<double>& values, double count) {
+double mean(std::span<const double> values, double count) {
     double sum = 0.0;
     for (const double value : values) sum += value;
     return sum / count;
@@ -24,13 +27,14 @@ double mean(const std::vector<double>& values, double count) {
 
 }  // namespace
 
-double kling_gupta_efficiency(std::vector<double> simulated, std::vector<double> observed,
+double kling_gupta_efficiency(std::span<const double> simulated, std::span<const double> observed,
                               bool use_log) {
     if (observed.empty()) throw ValueError("Observed series is empty.");
     if (simulated.size() != observed.size()) throw ValueError("Series length mismatch.");
     if (use_log) {
-        log_transform(simulated);
-        log_transform(observed);
+        const std::vector<double> simulated_logs = log_transformed(simulated);
+        const std::vector<double> observed_logs = log_transformed(observed);
+        return kling_gupta_efficiency(simulated_logs, observed_logs, false);
     }
     const double count = static_cast<double>(observed.size());
     const double mean_sim = mean(simulated, count);

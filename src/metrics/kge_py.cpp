@@ -2,6 +2,7 @@
 
 #include "arguments.hpp"
 #include "classes.hpp"
+#include "doubles.hpp"
 #include "metrics/kge.hpp"
 
 namespace hydrokit::py {
@@ -13,11 +14,16 @@ constexpr auto kge_parameters = signature("calculate_kge()", 2, "sim", "obs", "u
 PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&] {
         auto arguments = kge_parameters.bind(args, nargsf, kwnames);
-        auto simulated = arguments.get<std::vector<double>>(0);
-        auto observed = arguments.get<std::vector<double>>(1);
+        Doubles simulated = arguments.get<Doubles>(0);
+        std::optional<Doubles> observed = Doubles::view(arguments.value(1));
+        if (!observed) {
+            // Reading `obs` item by item may run Python code that changes the array of `sim`.
+            simulated.keep();
+            observed.emplace(arguments.get<Doubles>(1));
+        }
+        // True, False and numpy's boolean convert without Python code.
         const bool use_log = arguments.get_or<bool>(2, false);
-        return to_python(
-            kling_gupta_efficiency(std::move(simulated), std::move(observed), use_log));
+        return to_python(kling_gupta_efficiency(simulated.values(), observed->values(), use_log));
     });
 }
 

@@ -1,6 +1,7 @@
 #include "utils/time_series_py.hpp"
 
 #include "arguments.hpp"
+#include "values_buffer.hpp"
 
 namespace hydrokit::py {
 
@@ -23,6 +24,20 @@ Ref construct(PyTypeObject* type, const Signature<3>& parameters, PyObject* args
 template <class Series>
 PyObject* get_time_step(PyObject* self, void*) {
     return guarded([&] { return timedelta_from_seconds(value_of<Series>(self).time_step); });
+}
+
+template <class Series>
+int get_buffer(PyObject* self, Py_buffer* view, int flags) {
+    const std::vector<double>* values = nullptr;
+    const int status = guarded([&] {
+        values = &value_of<Series>(self).data;
+        return 0;
+    });
+    if (status < 0) {
+        view->obj = nullptr;
+        return status;
+    }
+    return export_values(self, *values, view, flags);
 }
 
 template <class Series>
@@ -64,6 +79,8 @@ const ClassDescription continuous_class = {
     continuous_new,
     continuous_methods,
     series_attributes<ContinuousSeries>,
+    get_buffer<ContinuousSeries>,
+    release_values,
 };
 
 // IncrementalTimeSeries
@@ -112,6 +129,8 @@ const ClassDescription incremental_class = {
     incremental_new,
     incremental_methods,
     series_attributes<IncrementalSeries>,
+    get_buffer<IncrementalSeries>,
+    release_values,
 };
 
 }  // namespace
