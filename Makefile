@@ -25,6 +25,10 @@ test: build core-tests
 sanitize:
 	@scripts/sanitize.sh
 
+# Reference and memory leak loops over every entry point, on CPython's debug build.
+refleaks:
+	@scripts/refleaks.sh
+
 demo: build
 	@$(PYTHON) examples/basin.py
 	@$(PYTHON) examples/reservoir.py
