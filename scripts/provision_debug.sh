@@ -44,15 +44,18 @@ check_debug_headers() {
     "$inc" | "${CXX:-g++}" -fsyntax-only -x c++ -isystem "$inc" -
 }
 
+usable() {
+  { "$1" -c "$DEBUG_CHECK" && check_debug_headers "$1"; } 2>/dev/null
+}
+
 main_debug() {
   local py
-  if py=$(command -v python3.14d) && { "$py" -c "$DEBUG_CHECK" && check_debug_headers "$py"; } 2>/dev/null; then
+  if py=$(command -v python3.14d) && usable "$py"; then
     say "using $py"
   else
     provision_toolchain
     py=$ROOT/usr/bin/python3.14d
-    { "$py" -c "$DEBUG_CHECK" && check_debug_headers "$py"; } 2>/dev/null ||
-      prepare_debug_interpreter
+    usable "$py" || prepare_debug_interpreter
   fi
   say "ready"
   printf '%s\n' "$py"
