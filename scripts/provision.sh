@@ -20,8 +20,8 @@ DEBS=(
   libcrypt1 media-types tzdata libmpdec4
 )
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
-PY_PACKAGES=(pytest numpy hypothesis scikit-build-core)
-PY_IMPORTS='import pytest, numpy, hypothesis, scikit_build_core'
+PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build)
+PY_IMPORTS='import pytest, numpy, hypothesis, scikit_build_core, mypy, build'
 # scikit-build-core's default minimums.
 declare -A TOOL_MIN=([cmake]=3.15 [ninja]=1.5)
 

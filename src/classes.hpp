@@ -7,6 +7,8 @@
 
 #include "conversions.hpp"
 #include "once.hpp"
+#include "utils/time_series.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit::py {
 
@@ -43,7 +45,12 @@ Ref wrap_value(PyTypeObject* type, T value) {
 template <class T>
 void destroy_value(PyObject* self) {
     auto* instance = reinterpret_cast<Instance<T>*>(self);
-    if (instance->constructed) instance->value.~T();
+    if (instance->constructed) {
+        // A series' values are likely to be followed by another series of the same length.
+        if constexpr (std::is_base_of_v<SeriesFields, T>)
+            give_back(std::move(instance->value.data));
+        instance->value.~T();
+    }
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
@@ -101,9 +108,10 @@ template <class T, auto Field>
 int set_field(PyObject* self, PyObject* value, void* closure) {
     return guarded([&] {
         if (value == nullptr) raise(PyExc_AttributeError, "property has no deleter");
-        using FieldType = std::remove_cvref_t<decltype(value_of<T>(self).*Field)>;
+        T& target = value_of<T>(self);
+        using FieldType = std::remove_cvref_t<decltype(target.*Field)>;
         try {
-            value_of<T>(self).*Field = From<FieldType>::convert(value);
+            target.*Field = From<FieldType>::convert(value);
         } catch (const PythonError&) {
             name_argument_in_type_error(static_cast<const char*>(closure));
             throw;

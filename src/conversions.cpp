@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "once.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit::py {
 
@@ -100,7 +101,7 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
     std::vector<double> values;
     if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(value);
-        values.reserve(static_cast<size_t>(size));
+        values = reserved_values(static_cast<size_t>(size));
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(value); ++i) {
             // A list may shrink while an item's __float__ runs, so the size is read each time.
             PyObject* item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
@@ -112,6 +113,7 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
     Py_buffer view;
     if (view_double_buffer(value, view)) {
         const auto* first = static_cast<const double*>(view.buf);
+        values = reserved_values(static_cast<size_t>(view.shape[0]));
         values.assign(first, first + view.shape[0]);
         PyBuffer_Release(&view);
         return values;
@@ -123,7 +125,7 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
     if (size < 0) {
         discard_ordinary_error();
     } else {
-        values.reserve(static_cast<size_t>(std::min(size, largest_hint)));
+        values = reserved_values(static_cast<size_t>(std::min(size, largest_hint)));
     }
     Ref iterator = Ref::steal(PyObject_GetIter(value));
     while (PyObject* item = PyIter_Next(iterator.get())) {

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "utils/value_buffers.hpp"
+
 namespace hydrokit::py {
 
 Doubles::Doubles(Doubles&& other) noexcept
@@ -11,6 +13,7 @@ Doubles::Doubles(Doubles&& other) noexcept
 
 Doubles::~Doubles() {
     if (buffer_.obj) PyBuffer_Release(&buffer_);
+    give_back(std::move(owned_));
 }
 
 std::optional<Doubles> Doubles::view(PyObject* value) {
@@ -23,6 +26,7 @@ std::optional<Doubles> Doubles::view(PyObject* value) {
 
 void Doubles::keep() {
     if (!buffer_.obj) return;
+    owned_ = reserved_values(values_.size());
     owned_.assign(values_.begin(), values_.end());
     PyBuffer_Release(&buffer_);
     values_ = owned_;

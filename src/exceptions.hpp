@@ -3,11 +3,13 @@
 #pragma once
 
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "ref.hpp"
 
 namespace hydrokit::py {
@@ -37,6 +39,10 @@ void set_error(const RuntimeError& error);
 void set_error(const Panic& panic);
 void set_unexpected_error(const char* what);
 
+// Lets long computations of the core stop when a signal handler raises (PyErr_CheckSignals,
+// which may also run a scheduled garbage collection).
+void install_interrupt_poll();
+
 // Runs one binding body and converts every failure into a set Python exception and the error
 // return of the slot: null for objects, -1 for status codes. No C++ exception crosses into the
 // interpreter.
@@ -59,6 +65,8 @@ auto guarded(Body&& body) noexcept {
             return body();
         }
     } catch (const PythonError&) {
+    } catch (const Interrupted&) {
+        // The signal handler's exception is already set.
     } catch (const ValueError& error) {
         set_error(error);
     } catch (const RuntimeError& error) {
@@ -66,6 +74,9 @@ auto guarded(Body&& body) noexcept {
     } catch (const Panic& panic) {
         set_error(panic);
     } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        // A container asked for more elements than it can address: a size driven by input.
         PyErr_NoMemory();
     } catch (const std::exception& error) {
         set_unexpected_error(error.what());

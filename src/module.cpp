@@ -87,6 +87,7 @@ int execute(PyObject* module) {
             raise_type_mismatch(module, "module");
         }
         require_main_interpreter();
+        install_interrupt_poll();
         Build(module);
         return 0;
     });

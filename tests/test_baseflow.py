@@ -3,7 +3,7 @@ import math
 from datetime import timedelta
 
 import pytest
-from hypothesis import given, strategies as st
+from hypothesis import given, settings, strategies as st
 
 import hydrokit
 
@@ -218,6 +218,31 @@ def test_zero_rainfall_decays_geometrically(q0, k_hours, step_minutes, steps):
     assert layers["a"].data == exact[1:]
     # ... and follows q0 * D^(t+1).
     assert layers["a"].data == pytest.approx([q0 * d ** (t + 1) for t in range(steps)], rel=1e-12)
+
+
+@settings(max_examples=40)
+@given(
+    layers=st.lists(
+        st.tuples(st.integers(7200, 400_000), st.floats(0.0, 0.25), st.floats(-10.0, 100.0),
+                  st.sampled_from([1, 2, 7, 8, 9, 12])),
+        min_size=1, max_size=4),
+    rainfall=st.lists(st.floats(0.0, 3.0), max_size=40),
+    step=st.integers(1, 60),
+)
+def test_chains_held_in_registers_or_in_memory_route_alike(layers, rainfall, step):
+    # Chains of up to eight go in pairs through registers, longer ones alone through memory.
+    reservoirs = {
+        f"layer{i}": LinearReservoir(timedelta(seconds=k), f, q0, n)
+        for i, (k, f, q0, n) in enumerate(layers)
+    }
+    total, per_layer = run_linear_reservoir(37.5, rain(rainfall, timedelta(seconds=step)),
+                                            reservoirs)
+    expected = [0.0] * len(rainfall)
+    for (k, f, q0, n), series in zip(layers, per_layer.values()):
+        out = reference_layer(rainfall, step, 37.5, k, f, q0, n)
+        assert series.data == out
+        expected = [o + t for o, t in zip(out, expected)]
+    assert total.data == expected
 
 
 layer_strategy = st.tuples(

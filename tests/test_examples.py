@@ -1,3 +1,4 @@
+import importlib.util
 import pathlib
 import re
 import subprocess
@@ -8,10 +9,26 @@ import pytest
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 
 
-def run_example(name):
-    result = subprocess.run([sys.executable, str(EXAMPLES / name)], capture_output=True,
-                            text=True, timeout=120)
+def missing(module):
+    """The reason to skip a test that needs `module`, or None when it is importable."""
+    try:
+        found = importlib.util.find_spec(module) is not None
+    except ModuleNotFoundError:  # the parent package of a dotted name is missing
+        found = False
+    return None if found else f"{module} is not installed (make demo installs it)"
+
+
+def run_example(name, out_dir, *arguments):
+    result = subprocess.run([sys.executable, str(EXAMPLES / name), "--out", str(out_dir),
+                             *arguments], capture_output=True, text=True, timeout=120)
     assert result.returncode == 0, result.stderr
+    picture = out_dir / name.replace(".py", ".png")
+    if missing("matplotlib"):
+        assert "no picture: matplotlib is not installed" in result.stdout
+        assert not picture.exists()
+    else:
+        assert f"plot written to {picture}" in result.stdout
+        assert picture.read_bytes().startswith(b"\x89PNG")
     return result.stdout
 
 
@@ -21,8 +38,15 @@ def number_after(label, text):
     return float(match.group(1))
 
 
-def test_basin_study_keeps_the_storm_volume():
-    output = run_example("basin.py")
+def row(label, text):
+    """The numbers of the table row that starts with `label`."""
+    match = re.search(rf"^{re.escape(label)}\s+(.*)$", text, re.M)
+    assert match, f"row {label!r} missing from:\n{text}"
+    return [float(field) for field in match.group(1).split()]
+
+
+def test_basin_study_keeps_the_storm_volume(tmp_path):
+    output = run_example("basin.py", tmp_path)
     gross = number_after("gross rainfall", output)
     excess = number_after("excess rainfall", output)
     loss = number_after("loss", output)
@@ -42,8 +66,8 @@ def test_readme_examples_run_as_written(capsys):
     assert first_line == "0:15:00 24 1.95"
 
 
-def test_reservoir_study_attenuates_the_flood():
-    output = run_example("reservoir.py").replace(",", "")
+def test_reservoir_study_attenuates_the_flood(tmp_path):
+    output = run_example("reservoir.py", tmp_path).replace(",", "")
     peak_in = number_after("peak inflow", output)
     peak_out = number_after("peak outflow", output)
     assert number_after("attenuation", output) == pytest.approx(
@@ -51,3 +75,63 @@ def test_reservoir_study_attenuates_the_flood():
     # The gate never passes more than the safe channel capacity it is capped at.
     assert number_after("peak outlet works", output) <= 2500
     assert 905 < number_after("maximum pool elevation", output) < 950
+
+
+@pytest.mark.skipif(bool(missing("scipy")), reason=str(missing("scipy")))
+def test_calibration_fits_the_wilson_flood(tmp_path):
+    output = run_example("calibration.py", tmp_path)
+    _, _, guess_sse, guess_kge = row("first guess", output)
+    sse_k, sse_x, sse_sse, sse_kge, sse_calls, sse_micros, sse_ms = row("min SSE", output)
+    kge_k, kge_x, kge_sse, kge_kge, kge_calls, kge_micros, kge_ms = row("max KGE", output)
+    # The optima, found independently by a grid search over K and x: SSE 605.64 at
+    # K = 29.15 h, x = 0.221, and KGE 0.97126 at K = 28.82 h, x = 0.265.
+    assert 29.0 < sse_k < 29.4 and 0.215 < sse_x < 0.228
+    assert 28.6 < kge_k < 29.0 and 0.26 < kge_x < 0.27
+    assert sse_sse <= 605.64 and kge_kge >= 0.9712
+    # Each fit wins on its own objective, and both improve on the first guess on both.
+    assert sse_sse < kge_sse < guess_sse
+    assert kge_kge > sse_kge > guess_kge
+    assert sse_calls >= 3 and kge_calls >= 3
+    # The routing is part of the fit, so its share of the fit's time is below the whole.
+    assert 0 < sse_calls * sse_micros < 1000 * sse_ms
+    assert 0 < kge_calls * kge_micros < 1000 * kge_ms
+
+
+def ensemble_rows(output, modes):
+    rows = {mode: row(mode, output) for mode in modes}
+    # workers, tasks, start-up s, run s, sets/s, speed-up, mean KGE
+    assert all(len(numbers) == 7 for numbers in rows.values()), output
+    assert f"identical in {len(modes)} modes: {', '.join(modes)}" in output
+    assert len({numbers[-1] for numbers in rows.values()}) == 1
+    return rows
+
+
+def test_ensemble_local_modes_give_the_same_kge(tmp_path):
+    output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
+                         "--workers", "2", "--modes", "serial,processes")
+    assert "12 parameter sets x 2 storms = 24 runs" in output
+    assert "pickling a series raises TypeError: cannot pickle" in output
+    rows = ensemble_rows(output, ["serial", "processes"])
+    assert rows["serial"][:2] == [1, 4]  # 12 sets in chunks of 3
+    assert rows["serial"][5] == 1.0
+    assert rows["processes"][:2] == [2, 6]  # 12 sets in chunks of 2
+    assert rows["processes"][5] > 0
+
+
+@pytest.mark.skipif(bool(missing("dask.distributed")), reason=str(missing("dask.distributed")))
+def test_ensemble_on_a_local_dask_cluster_gives_the_same_kge(tmp_path):
+    # One worker: each one the cluster starts imports dask, seconds on a busy machine.
+    output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
+                         "--workers", "1", "--modes", "serial,dask")
+    rows = ensemble_rows(output, ["serial", "dask"])
+    assert rows["dask"][:2] == [1, 4]
+
+
+def test_ensemble_scores_the_true_parameters_near_one(monkeypatch):
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+    ensemble = pytest.importorskip("ensemble")
+    storms = ensemble.make_storms(3)
+    [true_scores] = ensemble.score_parameter_sets([ensemble.TRUE_SET], storms)
+    # The gauge records are the true set's hydrographs with 5 % rating noise.
+    assert all(0.9 < score < 1.0 for score in true_scores), true_scores
+    assert all(len(storm["observed"]) == ensemble.WINDOW_STEPS for storm in storms)

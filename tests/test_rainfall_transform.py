@@ -9,6 +9,7 @@ from hypothesis import given, settings, strategies as st
 clark = hydrokit.rainfall_transform.run_clark_uh
 Series = hydrokit.utils.IncrementalTimeSeries
 HOUR = timedelta(hours=1)
+SECOND = timedelta(seconds=1)
 
 
 def rain(values, step=HOUR):
@@ -48,6 +49,10 @@ def reference_unit(area, tc_seconds, k, dt):
         unit.append(c2 * unit[-1] + (c0 * now + c1 * previous))
         previous = now
         total += unit[-1]
+        if t > len(t_ordinates) and c2 <= 0:
+            # the whole alternating tail, sum of U * C2**k for k >= 1, in the first step
+            unit[-1] = unit[-1] + unit[-1] * c2 / (1 - c2)
+            return unit
         if t > len(t_ordinates) and not (abs(unit[-1]) * abs(c2) / (1 - c2) > 1e-9 * abs(total)):
             return unit
 
@@ -146,6 +151,55 @@ def test_zero_concentration_time_gives_zeros(values):
 def test_empty_rainfall_keeps_the_length_rule():
     unit = unit_hydrograph(100.0, 3 * HOUR, HOUR)
     assert clark(rain([]), 100.0, 3 * HOUR, HOUR).data == [0.0] * (len(unit) - 1)
+
+
+@pytest.mark.parametrize(
+    "storage_r",
+    [
+        timedelta(0),  # C2 = -1
+        timedelta(microseconds=1),
+        timedelta(microseconds=50),  # once "too long"
+        timedelta(seconds=1),  # once about 4,900 alternating ordinates
+        timedelta(minutes=17),
+        timedelta(minutes=30),  # half the step: C2 = 0
+    ],
+)
+@pytest.mark.parametrize("tc_hours", [1, 3, 7])
+def test_storage_within_half_a_step_keeps_one_recession_ordinate(storage_r, tc_hours):
+    area = 640.0
+    unit = unit_hydrograph(area, tc_hours * HOUR, storage_r)
+    assert len(unit) == 1 + tc_hours + 1
+    assert unit == reference_unit(area, tc_hours * 3600.0, storage_r.total_seconds(), 3600.0)
+    assert math.fsum(unit) == pytest.approx(math.fsum(translation(area, tc_hours * 3600.0, 3600.0)),
+                                            rel=1e-9, abs=0)
+
+
+@pytest.mark.parametrize("beyond_half", [timedelta(microseconds=1), SECOND, HOUR])
+def test_storage_beyond_half_a_step_keeps_its_recession(beyond_half):
+    area, storage_r = 640.0, timedelta(minutes=30) + beyond_half
+    unit = unit_hydrograph(area, 3 * HOUR, storage_r)
+    assert unit == reference_unit(area, 3 * 3600.0, storage_r.total_seconds(), 3600.0)
+    assert math.fsum(unit) == pytest.approx(math.fsum(translation(area, 3 * 3600.0, 3600.0)),
+                                            rel=1e-8, abs=0)
+
+
+@settings(max_examples=40)
+@given(
+    st.lists(st.one_of(st.floats(1e-3, 4.0), st.just(0.0)), max_size=120),
+    st.integers(1, 4),
+    st.integers(0, 3),
+)
+def test_long_storms_convolve_step_by_step(values, tc_hours, storage_hours):
+    # Rain steps fused into one sweep, some too far apart for it, and runs of zeros.
+    tc, storage_r = tc_hours * HOUR, storage_hours * HOUR
+    unit = unit_hydrograph(250.0, tc, storage_r)
+    assert clark(rain(values), 250.0, tc, storage_r).data == convolve(values, unit)
+
+
+def test_unit_hydrograph_beyond_memory_is_a_memory_error():
+    # About 8.6e13 ordinates at a one-second step: far more than any machine holds.
+    with pytest.raises(MemoryError):
+        clark(rain([1.0], SECOND), 1.0, timedelta(days=999_999_999), HOUR)
 
 
 def test_storage_too_long_for_the_step():

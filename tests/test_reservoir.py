@@ -419,3 +419,83 @@ def test_argument_errors(arguments, message):
     with pytest.raises(TypeError) as excinfo:
         route(*arguments)
     assert str(excinfo.value) == message
+
+
+WIDE_POOL_ELEVATION, WIDE_POOL_STORAGE = [100.0, 104.0, 110.0, 130.0], [0.0, 300.0, 1000.0, 50000.0]
+RATING_ELEVATION, RATING_DISCHARGE = [101.0, 104.5, 107.0, 140.0], [0.0, 3.0, 20.0, 400.0]
+
+
+def rated(e):
+    if e > RATING_ELEVATION[-1]:
+        raise AssertionError("the drawn cases stay below the rating curve's top")
+    return 0.0 if e < RATING_ELEVATION[0] else lerp(e, RATING_ELEVATION, RATING_DISCHARGE)
+
+
+def shut(e, low, high):
+    return (low is not None and e < low) or (high is not None and e > high)
+
+
+def outlet_cases(n, dt):
+    """Each outlet kind with and without its options, and its release written out."""
+    curve = utils.ElevationDischarge(RATING_ELEVATION, RATING_DISCHARGE)
+    offset = st.sampled_from([None, -2.5, 1.0])
+    spill = offset.map(lambda o: (utils.UnControlledDischargeInfo(curve, o),
+                                  lambda t, e: rated((o or 0.0) + e)))
+
+    def gate_release(low, high, cap):
+        low = RATING_ELEVATION[0] if low is None else max(low, RATING_ELEVATION[0])
+        return lambda t, e: (0.0 if shut(e, low, high)
+                             else rated(e) if cap is None else min(rated(e), cap))
+
+    gate = st.tuples(st.sampled_from([None, 102.5]), st.sampled_from([None, 115.0]),
+                     st.sampled_from([None, 6.0])).map(
+        lambda g: (utils.ControlledDischargeInfo(curve, *g), gate_release(*g)))
+    constant = st.tuples(st.floats(0, 5), st.sampled_from([None, 102.0])).map(
+        lambda c: (utils.ConstantDischargeInfo(c[0], c[1]),
+                   lambda t, e: 0.0 if shut(e, c[1], None) else c[0]))
+    prescribed = st.tuples(st.lists(st.floats(0, 5), min_size=n, max_size=n),
+                           st.sampled_from([None, 3.0])).map(
+        lambda p: (utils.SpecifiedDischargeInfo(series(p[0], dt), maximum_release=p[1]),
+                   lambda t, e: (inflow_at(p[0], dt, t) if p[1] is None
+                                 else min(inflow_at(p[0], dt, t), p[1]))))
+    return st.lists(st.one_of(spill, gate, constant, prescribed), max_size=4)
+
+
+def reference_routing(data, dt, e0, rates):
+    """The run second by second, each step in its documented order."""
+    s, e, previous = lerp(e0, WIDE_POOL_ELEVATION, WIDE_POOL_STORAGE), e0, data[0]
+    storage, elevation, total, each = [s], [e0], [], [[] for _ in rates]
+    for t in range(dt, (len(data) - 1) * dt + 1):
+        q_total = 0.0
+        for k, rate in enumerate(rates):
+            q = rate(t, e)
+            q_total = q_total + q
+            if t % dt == 0:
+                each[k].append(q)
+        if t % dt == 0:
+            total.append(q_total)
+        if t == dt:
+            continue
+        now = inflow_at(data, dt, t)
+        s = max(s + ((previous + now) * 0.5) * 1.0 - q_total * 1.0, 0.0)
+        e = lerp(s, WIDE_POOL_STORAGE, WIDE_POOL_ELEVATION)
+        if t % dt == 0:
+            storage.append(s)
+            elevation.append(e)
+        previous = now
+    return storage, elevation, total, each
+
+
+@settings(max_examples=80, deadline=None)
+@given(data=st.data(), n=st.integers(2, 7), dt=st.integers(1, 25), e0=st.floats(100.0, 120.0))
+def test_outlets_of_every_kind_match_a_second_by_second_loop(data, n, dt, e0):
+    inflow = data.draw(st.lists(st.floats(0, 60), min_size=n, max_size=n))
+    outlets = data.draw(outlet_cases(n, dt))
+    storage, elevation, total, each = reference_routing(inflow, dt, e0, [r for _, r in outlets])
+    pool = utils.ElevationStorage(WIDE_POOL_ELEVATION, WIDE_POOL_STORAGE)
+    result = route(series(inflow, dt), e0, pool, {f"o{k}": o for k, (o, _) in enumerate(outlets)})
+    assert result.reservoir_storage.data == storage
+    assert result.reservoir_elevation.data == elevation
+    assert result.reservoir_total_outflow.data == total
+    individual = result.reservoir_individual_outflows
+    assert [individual[f"o{k}"].data for k in range(len(outlets))] == each

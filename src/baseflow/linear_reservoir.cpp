@@ -1,11 +1,15 @@
 #include "baseflow/linear_reservoir.hpp"
 
+#include <algorithm>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "utils/number_format.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -26,9 +30,19 @@ void check_fraction_sum(const NamedMap<LinearReservoir>& reservoirs) {
     }
 }
 
-// Outflow of the last reservoir of one layer's chain at every step.
-std::vector<double> route_layer(const LinearReservoir& layer, const std::vector<double>& rainfall,
-                                double dt_h, double half, double discharge_factor) {
+// One layer during a run: its weights, its chain's place in the shared state and its outflow.
+struct LayerRun {
+    double gw_fraction;
+    double inflow_weight;
+    double storage_weight;
+    size_t first_reservoir;
+    size_t reservoir_count;
+    std::vector<double> outflow;
+};
+
+// The weights of `layer`'s reservoirs, after its stability check.
+LayerRun prepare_layer(const LinearReservoir& layer, double dt_h, double half,
+                       size_t first_reservoir, size_t steps) {
     const double k_per_res =
         (static_cast<double>(layer.k_duration) / 3600.0) / static_cast<double>(layer.num_reservoir);
     // Beyond this point the weight on the stored discharge turns negative and the outflow
@@ -39,19 +53,144 @@ std::vector<double> route_layer(const LinearReservoir& layer, const std::vector<
                          "). Increase k_hr or num_reservoir.");
     }
     const double inflow_weight = dt_h / (k_per_res + half);
-    const double storage_weight = 1.0 - inflow_weight;
-    std::vector<double> state(layer.num_reservoir, layer.initial_q);
-    std::vector<double> outflow;
-    outflow.reserve(rainfall.size());
-    for (const double depth : rainfall) {
-        double flow = ((depth * layer.gw_fraction) / dt_h) * discharge_factor;
-        for (double& reservoir : state) {
-            flow = flow * inflow_weight + reservoir * storage_weight;
-            reservoir = flow;
-        }
-        outflow.push_back(flow);
+    LayerRun run{layer.gw_fraction,
+                 inflow_weight,
+                 1.0 - inflow_weight,
+                 first_reservoir,
+                 static_cast<size_t>(layer.num_reservoir),
+                 {}};
+    run.outflow = zeroed_values(steps);
+    return run;
+}
+
+// Passes `flow` down a chain of reservoirs: each one's outflow is the next one's inflow.
+[[gnu::always_inline]] inline double through_chain(double flow, double* state, size_t count,
+                                                   double inflow_weight, double storage_weight) {
+    for (size_t j = 0; j < count; ++j) {
+        flow = flow * inflow_weight + state[j] * storage_weight;
+        state[j] = flow;
     }
-    return outflow;
+    return flow;
+}
+
+// Chains up to this long are held in registers for the whole run.
+constexpr size_t register_chain = 8;
+
+// Steps between polls when a step costs a few dozen operations.
+constexpr size_t steps_between_polls = interrupt_interval / 32;
+
+// The inflow of `run`'s layer from the rain `depth` of one step.
+[[gnu::always_inline]] inline double layer_inflow(const LayerRun& run, double depth, double dt_h,
+                                                  double discharge_factor) {
+    return ((depth * run.gw_fraction) / dt_h) * discharge_factor;
+}
+
+// One layer with a chain of at most `register_chain` reservoirs, between blocks of steps.
+struct ShortChain {
+    double gw_fraction;
+    double inflow_weight;
+    double storage_weight;
+    size_t count;
+    double state[register_chain];
+    double* outflow;
+};
+
+ShortChain short_chain(LayerRun& run, const std::vector<double>& state) {
+    ShortChain chain{
+        run.gw_fraction,   run.inflow_weight, run.storage_weight, run.reservoir_count, {},
+        run.outflow.data()};
+    for (size_t j = 0; j < run.reservoir_count; ++j) {
+        chain.state[j] = state[run.first_reservoir + j];
+    }
+    return chain;
+}
+
+// The chain's reservoirs in order, those past its length skipped.
+[[gnu::always_inline]] inline double through_short_chain(double flow,
+                                                         double (&state)[register_chain],
+                                                         size_t count, double inflow_weight,
+                                                         double storage_weight) {
+#pragma GCC unroll 8
+    for (size_t j = 0; j < register_chain; ++j) {
+        if (j < count) {
+            flow = flow * inflow_weight + state[j] * storage_weight;
+            state[j] = flow;
+        }
+    }
+    return flow;
+}
+
+// Steps [begin, end) of one layer, or of two side by side (`Pair`): their chains are
+// independent, so the processor overlaps them. Each adds its outflow to the total in layer
+// order. No call happens inside, so the chains stay in registers.
+template <bool Pair>
+[[gnu::noinline]] void route_short_block(ShortChain& a, ShortChain* b, const double* rain,
+                                         double* total, size_t begin, size_t end, double dt_h,
+                                         double discharge_factor) {
+    double state_a[register_chain];
+    double state_b[register_chain];
+#pragma GCC unroll 8
+    for (size_t j = 0; j < register_chain; ++j) {
+        state_a[j] = a.state[j];
+        if constexpr (Pair) state_b[j] = b->state[j];
+    }
+    for (size_t t = begin; t < end; ++t) {
+        const double depth = rain[t];
+        const double flow_a =
+            through_short_chain(((depth * a.gw_fraction) / dt_h) * discharge_factor, state_a,
+                                a.count, a.inflow_weight, a.storage_weight);
+        a.outflow[t] = flow_a;
+        double running = flow_a + total[t];
+        if constexpr (Pair) {
+            const double flow_b =
+                through_short_chain(((depth * b->gw_fraction) / dt_h) * discharge_factor, state_b,
+                                    b->count, b->inflow_weight, b->storage_weight);
+            b->outflow[t] = flow_b;
+            running = flow_b + running;
+        }
+        total[t] = running;
+    }
+#pragma GCC unroll 8
+    for (size_t j = 0; j < register_chain; ++j) {
+        a.state[j] = state_a[j];
+        if constexpr (Pair) b->state[j] = state_b[j];
+    }
+}
+
+// Routes one layer with a short chain, or two (`Pair`), polling between blocks.
+template <bool Pair>
+void route_short_chains(LayerRun& first, LayerRun* second, const std::vector<double>& rain,
+                        const std::vector<double>& state, std::vector<double>& total, double dt_h,
+                        double discharge_factor) {
+    ShortChain a = short_chain(first, state);
+    ShortChain b = Pair ? short_chain(*second, state) : ShortChain{};
+    in_blocks(rain.size(), steps_between_polls, [&](size_t begin, size_t end) {
+        route_short_block<Pair>(a, &b, rain.data(), total.data(), begin, end, dt_h,
+                                discharge_factor);
+    });
+}
+
+// Routes one layer with a chain too long for registers, polling inside a very long chain.
+void route_long_chain(LayerRun& run, const std::vector<double>& rain, std::vector<double>& state,
+                      std::vector<double>& total, double dt_h, double discharge_factor) {
+    double* chain = state.data() + run.first_reservoir;
+    const size_t count = run.reservoir_count;
+    const size_t block = std::max<size_t>(1, interrupt_interval / count);
+    in_blocks(rain.size(), block, [&](size_t begin, size_t end) {
+        for (size_t t = begin; t < end; ++t) {
+            double flow = layer_inflow(run, rain[t], dt_h, discharge_factor);
+            if (count <= interrupt_interval) {
+                flow = through_chain(flow, chain, count, run.inflow_weight, run.storage_weight);
+            } else {
+                in_blocks(count, interrupt_interval, [&](size_t from, size_t to) {
+                    flow = through_chain(flow, chain + from, to - from, run.inflow_weight,
+                                         run.storage_weight);
+                });
+            }
+            run.outflow[t] = flow;
+            total[t] = flow + total[t];
+        }
+    });
 }
 
 ContinuousSeries discharge_series(std::vector<double> values, int32_t time_step) {
@@ -77,14 +216,45 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
     const double half = 0.5 * dt_h;
     const double discharge_factor = basin_area * acre_inch_per_hour_in_cfs;
     check_fraction_sum(reservoirs);
-    std::vector<double> total(rainfall.data.size(), 0.0);
+    const std::vector<double>& rain = rainfall.data;
+    const size_t n = rain.size();
+
+    // Every layer is checked and given its reservoirs in order, each reservoir starting at
+    // the layer's initial discharge; a chain long enough to take time fills between polls.
+    std::vector<LayerRun> runs;
+    runs.reserve(reservoirs.size());
+    std::vector<double> state;
+    for (const auto& [name, layer] : reservoirs) {
+        runs.push_back(prepare_layer(layer, dt_h, half, state.size(), n));
+        const size_t count = runs.back().reservoir_count;
+        if (count > state.max_size() - state.size()) throw std::bad_alloc();
+        state.reserve(state.size() + count);
+        in_blocks(count, interrupt_interval, [&](size_t begin, size_t end) {
+            state.insert(state.end(), end - begin, layer.initial_q);
+        });
+    }
+
+    // The layers add to the total in their order, starting from 0.
+    std::vector<double> total = zeroed_values(n);
+    for (size_t k = 0; k < runs.size();) {
+        LayerRun& run = runs[k];
+        if (run.reservoir_count > register_chain) {
+            route_long_chain(run, rain, state, total, dt_h, discharge_factor);
+            k += 1;
+        } else if (k + 1 < runs.size() && runs[k + 1].reservoir_count <= register_chain) {
+            route_short_chains<true>(run, &runs[k + 1], rain, state, total, dt_h, discharge_factor);
+            k += 2;
+        } else {
+            route_short_chains<false>(run, nullptr, rain, state, total, dt_h, discharge_factor);
+            k += 1;
+        }
+    }
+
     NamedMap<ContinuousSeries> layers;
     layers.reserve(reservoirs.size());
-    for (const auto& [name, layer] : reservoirs) {
-        std::vector<double> outflow =
-            route_layer(layer, rainfall.data, dt_h, half, discharge_factor);
-        for (size_t t = 0; t < total.size(); ++t) total[t] = outflow[t] + total[t];
-        layers.emplace_back(name, discharge_series(std::move(outflow), rainfall.time_step));
+    for (size_t k = 0; k < runs.size(); ++k) {
+        layers.emplace_back(reservoirs[k].first,
+                            discharge_series(std::move(runs[k].outflow), rainfall.time_step));
     }
     return Baseflow{discharge_series(std::move(total), rainfall.time_step), std::move(layers)};
 }

@@ -1,7 +1,11 @@
 #include "rainfall_loss/deficit_constant.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "utils/min_max.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -14,6 +18,64 @@ IncrementalSeries rainfall_series(std::vector<double> values, int32_t time_step)
     series.time_step = time_step;
     return series;
 }
+
+struct LossParameters {
+    double max_deficit;
+    double step_loss_capacity;
+    double recovery_fraction;
+};
+
+struct LossOutputs {
+    double* excess;
+    double* loss;
+    double* deficit;
+};
+
+// Minimum and maximum of ordered operands by compare and select, with no call in the loop (a
+// call would push the deficit out of its register); a NaN operand is only noted, and the block
+// that met one is worked out again with `ExactMinMax`.
+struct OrderedMinMax {
+    bool met_nan = false;
+    double min(double x, double y) {
+        met_nan |= std::isunordered(x, y);
+        return y < x ? y : x;
+    }
+    double max(double x, double y) {
+        met_nan |= std::isunordered(x, y);
+        return y > x ? y : x;
+    }
+};
+
+struct ExactMinMax {
+    double min(double x, double y) { return min_number(x, y); }
+    double max(double x, double y) { return max_number(x, y); }
+};
+
+// Steps [begin, end) from `deficit`; returns the deficit after the last one. For ordered
+// operands both kinds of minimum and maximum give the same values.
+template <class MinMax>
+double split_steps(const double* rain_in, size_t begin, size_t end, double deficit,
+                   const LossParameters& p, const LossOutputs& out, MinMax& pick) {
+    for (size_t t = begin; t < end; ++t) {
+        const double rain = rain_in[t];
+        const double recovered = pick.min(
+            deficit + pick.max(p.max_deficit - deficit, 0.0) * p.recovery_fraction, p.max_deficit);
+        // Both outcomes are worked out and one is picked, so that a random pattern of wet and
+        // dry steps costs no mispredicted branches.
+        const double constant_loss = pick.min(rain, p.step_loss_capacity);
+        const double remaining = rain - constant_loss;
+        const double filled = pick.min(remaining, recovered);
+        const bool wet = rain > 0;  // NaN rain counts as a dry step
+        deficit = wet ? recovered - filled : recovered;
+        out.loss[t] = wet ? filled + constant_loss : 0.0;
+        out.excess[t] = wet ? remaining - filled : 0.0;
+        out.deficit[t] = deficit;
+    }
+    return deficit;
+}
+
+// Steps per block: a block that meets a NaN is redone, so blocks stay short.
+constexpr size_t steps_per_block = 4096;
 
 }  // namespace
 
@@ -29,29 +91,29 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
                                 : 0.0;
 
     const size_t n = rainfall.data.size();
-    std::vector<double> excess, loss, deficit_at_end;
-    excess.reserve(n);
-    loss.reserve(n);
-    deficit_at_end.reserve(n);
+    // Sized up front and written through plain pointers, so that the loop's state stays in
+    // registers rather than around the growth path of push_back.
+    std::vector<double> excess = values_to_overwrite(n);
+    std::vector<double> loss = values_to_overwrite(n);
+    std::vector<double> deficit_at_end = values_to_overwrite(n);
+    const double* const rain_in = rainfall.data.data();
 
-    // fmin/fmax ignore a NaN operand, so a NaN parameter does not poison the deficit.
+    // The minimum and maximum ignore a NaN operand, so a NaN parameter does not poison the
+    // deficit.
+    const LossParameters parameters{max_deficit, step_loss_capacity, recovery_fraction};
+    const LossOutputs outputs{excess.data(), loss.data(), deficit_at_end.data()};
     double deficit = initial_deficit;
-    for (const double rain : rainfall.data) {
-        const double recovered = std::fmin(
-            deficit + std::fmax(max_deficit - deficit, 0.0) * recovery_fraction, max_deficit);
-        if (rain > 0) {  // NaN rain counts as a dry step
-            const double constant_loss = std::fmin(rain, step_loss_capacity);
-            const double remaining = rain - constant_loss;
-            const double filled = std::fmin(remaining, recovered);
-            deficit = recovered - filled;
-            loss.push_back(filled + constant_loss);
-            excess.push_back(remaining - filled);
+    for (size_t begin = 0; begin < n; begin += steps_per_block) {
+        const size_t end = std::min(n, begin + steps_per_block);
+        OrderedMinMax ordered;
+        const double after =
+            split_steps(rain_in, begin, end, deficit, parameters, outputs, ordered);
+        if (ordered.met_nan) [[unlikely]] {
+            ExactMinMax exact;
+            deficit = split_steps(rain_in, begin, end, deficit, parameters, outputs, exact);
         } else {
-            deficit = recovered;
-            loss.push_back(0.0);
-            excess.push_back(0.0);
+            deficit = after;
         }
-        deficit_at_end.push_back(deficit);
     }
 
     return {

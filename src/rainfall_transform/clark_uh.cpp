@@ -2,10 +2,14 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
+#include "utils/min_max.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -20,10 +24,79 @@ constexpr uint64_t max_recession_steps = 10'000'000;
 // Relative size below which the runoff still to come is dropped from the unit hydrograph.
 constexpr double recession_tolerance = 1e-9;
 
+// Translation ordinates between two polls: each costs two powers.
+constexpr size_t translation_block = size_t{1} << 15;
+
+// The convolution adds U[j] * depth to Q[i + j] for every rain step i in ascending order,
+// each element on its own in the written order (no fused multiply-add), so vector lanes give
+// the same values as the scalar loop. The widest vector unit of the machine is picked when
+// the library loads.
+using Lanes = double __attribute__((vector_size(64), aligned(8)));
+constexpr size_t lane_count = sizeof(Lanes) / sizeof(double);
+
+// runoff[j] = unit[j] * depth + runoff[j] for j in [0, count).
+__attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled(
+    double* __restrict runoff, const double* __restrict unit, size_t count, double depth) {
+    size_t j = 0;
+    for (; j + lane_count <= count; j += lane_count) {
+        Lanes& q = *reinterpret_cast<Lanes*>(runoff + j);
+        q = *reinterpret_cast<const Lanes*>(unit + j) * depth + q;
+    }
+    for (; j < count; ++j) runoff[j] = unit[j] * depth + runoff[j];
+}
+
+// Rain steps whose contributions are added in one sweep over the runoff: each element is
+// loaded and stored once for all of them instead of once per step.
+constexpr size_t fused_steps = 4;
+
+// runoff[j] gets units[0][j] * depths[0], then units[1][j] * depths[1], ... for j in
+// [0, count): the same additions in the same order as four calls of add_scaled.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled_four(
+    double* __restrict runoff, const double* __restrict unit0, const double* __restrict unit1,
+    const double* __restrict unit2, const double* __restrict unit3, size_t count,
+    const double* depths) {
+    const double d0 = depths[0], d1 = depths[1], d2 = depths[2], d3 = depths[3];
+    size_t j = 0;
+    for (; j + lane_count <= count; j += lane_count) {
+        Lanes q = *reinterpret_cast<const Lanes*>(runoff + j);
+        q = *reinterpret_cast<const Lanes*>(unit0 + j) * d0 + q;
+        q = *reinterpret_cast<const Lanes*>(unit1 + j) * d1 + q;
+        q = *reinterpret_cast<const Lanes*>(unit2 + j) * d2 + q;
+        q = *reinterpret_cast<const Lanes*>(unit3 + j) * d3 + q;
+        *reinterpret_cast<Lanes*>(runoff + j) = q;
+    }
+    for (; j < count; ++j) {
+        double q = runoff[j];
+        q = unit0[j] * d0 + q;
+        q = unit1[j] * d1 + q;
+        q = unit2[j] * d2 + q;
+        q = unit3[j] * d3 + q;
+        runoff[j] = q;
+    }
+}
+
+// Adds the unit hydrograph scaled by the rain of the steps `at` (ascending, all within one
+// unit length of the first) to the runoff. Below the last step's start and past the first
+// step's end only some steps reach; there they are added one after another, in order.
+void add_four_steps(std::vector<double>& runoff, const std::vector<double>& unit,
+                    const size_t (&at)[fused_steps], const double (&depths)[fused_steps]) {
+    const size_t m = unit.size();
+    double* q = runoff.data();
+    const double* u = unit.data();
+    const size_t first = at[0];
+    const size_t last = at[fused_steps - 1];
+    for (size_t r = 0; r < fused_steps; ++r) add_scaled(q + at[r], u, last - at[r], depths[r]);
+    add_scaled_four(q + last, u + (last - at[0]), u + (last - at[1]), u + (last - at[2]),
+                    u + (last - at[3]), first + m - last, depths);
+    for (size_t r = 0; r < fused_steps; ++r) {
+        add_scaled(q + first + m, u + (first + m - at[r]), at[r] - first, depths[r]);
+    }
+}
+
 }  // namespace
 
 double time_area_fraction(double x) {
-    x = std::fmin(x, 1.0);
+    x = min_number(x, 1.0);
     if (x < 0.5) return std::pow(x, 1.5) * 1.414;
     return std::pow(1.0 - x, 1.5) * (-1.414) + 1.0;
 }
@@ -36,51 +109,57 @@ uint64_t translation_ordinate_count(double tc_seconds, double dt_seconds) {
     return static_cast<uint64_t>(count);
 }
 
-std::vector<double> translation_hydrograph(double basin_area, double tc_seconds,
-                                           double dt_seconds) {
-    const uint64_t m = translation_ordinate_count(tc_seconds, dt_seconds);
-    std::vector<double> ordinates;
-    ordinates.reserve(m);
-    double previous_fraction = 0.0;
-    for (uint64_t i = 1; i <= m; ++i) {
-        const double x = (static_cast<double>(i) * dt_seconds) / tc_seconds;
-        const double fraction = time_area_fraction(x);
-        // Acre-inches per hour to cfs.
-        ordinates.push_back(((fraction - previous_fraction) * basin_area) * 1.00833 /
-                            (dt_seconds / 3600.0));
-        previous_fraction = fraction;
-    }
-    return ordinates;
-}
-
 std::vector<double> clark_unit_hydrograph(double basin_area, double tc_seconds,
                                           double storage_seconds, double dt_seconds) {
-    const std::vector<double> translation =
-        translation_hydrograph(basin_area, tc_seconds, dt_seconds);
-    const uint64_t m = translation.size();
+    const uint64_t m = translation_ordinate_count(tc_seconds, dt_seconds);
+    const RoutingCoefficients c =
+        routing_coefficients(storage_seconds, reservoir_weighting, dt_seconds);
+    std::vector<double> ordinates;
+    // The start at rest, the translation ordinates and at least one step of recession.
+    if (m > ordinates.max_size() - 2) throw std::bad_alloc();
+    ordinates.reserve(m + 2);
 
-    // The reservoir starts at rest: inflow 0 at t = 0, then the translation ordinates.
-    std::vector<double> inflow;
-    inflow.reserve(m + 1);
-    inflow.push_back(0.0);
-    inflow.insert(inflow.end(), translation.begin(), translation.end());
-    std::vector<double> ordinates =
-        routing_pass(inflow, storage_seconds, reservoir_weighting, dt_seconds, 0.0);
+    // The reservoir starts at rest: inflow 0 and outflow 0 at t = 0. Each translation
+    // ordinate is routed as soon as it is made.
+    ordinates.push_back(0.0);
+    double volume = 0.0 + 0.0;
+    double previous_fraction = 0.0;
+    double previous_inflow = 0.0;
+    double outflow = 0.0;
+    in_blocks(m, translation_block, [&](size_t begin, size_t end) {
+        for (uint64_t i = begin + 1; i <= end; ++i) {
+            const double x = (static_cast<double>(i) * dt_seconds) / tc_seconds;
+            const double fraction = time_area_fraction(x);
+            // Acre-inches per hour to cfs.
+            const double inflow =
+                ((fraction - previous_fraction) * basin_area) * 1.00833 / (dt_seconds / 3600.0);
+            previous_fraction = fraction;
+            outflow = route_step(c, outflow, inflow, previous_inflow);
+            previous_inflow = inflow;
+            ordinates.push_back(outflow);
+            volume += outflow;
+        }
+    });
 
-    double volume = 0.0;
-    for (const double ordinate : ordinates) volume += ordinate;
+    // A storage constant of at most half a step gives C2 <= 0: the recession alternates in
+    // sign (or stops) from one step to the next, an artefact of the scheme rather than runoff.
+    // One step of it is kept, holding the whole geometric remainder U C2 / (1 - C2).
+    if (c.c2 <= 0.0) {
+        double last = route_step(c, outflow, 0.0, previous_inflow);
+        last = last + last * c.c2 / (1.0 - c.c2);
+        ordinates.push_back(last);
+        return ordinates;
+    }
 
     // Past the last translation ordinate the recession is geometric with ratio C2, so
     // |U[t]| |C2| / (1 - C2) is the runoff still to come. A NaN anywhere ends the recession.
-    const RoutingCoefficients c =
-        routing_coefficients(storage_seconds, reservoir_weighting, dt_seconds);
-    double previous_inflow = inflow.back();
-    for (uint64_t t = m + 1; t <= m + max_recession_steps; ++t) {
-        const double ordinate = route_step(c, ordinates.back(), 0.0, previous_inflow);
+    for (uint64_t t = 1; t <= max_recession_steps; ++t) {
+        if (t % interrupt_interval == 0) check_interrupt();
+        outflow = route_step(c, outflow, 0.0, previous_inflow);
         previous_inflow = 0.0;
-        ordinates.push_back(ordinate);
-        volume += ordinate;
-        const double still_to_come = std::fabs(ordinate) * std::fabs(c.c2) / (1.0 - c.c2);
+        ordinates.push_back(outflow);
+        volume += outflow;
+        const double still_to_come = std::fabs(outflow) * std::fabs(c.c2) / (1.0 - c.c2);
         if (!(still_to_come > recession_tolerance * std::fabs(volume))) return ordinates;
     }
     throw ValueError(
@@ -96,18 +175,40 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
     runoff.kind = "discharge";
     runoff.time_step = rainfall.time_step;
     if (tc_seconds <= 0 || dt_seconds <= 0) {
-        runoff.data.assign(excess.size(), 0.0);
+        runoff.data = zeroed_values(excess.size());
         return runoff;
     }
 
     const std::vector<double> unit =
         clark_unit_hydrograph(basin_area, tc_seconds, storage_seconds, dt_seconds);
-    runoff.data.assign(excess.size() + unit.size() - 1, 0.0);
+    runoff.data = zeroed_values(excess.size() + unit.size() - 1);
+    const size_t m = unit.size();
+    InterruptCountdown countdown;
+    size_t at[fused_steps];
+    double depths[fused_steps];
+    size_t gathered = 0;
     for (size_t i = 0; i < excess.size(); ++i) {
-        const double depth = excess[i];
-        if (depth == 0.0) continue;  // also -0.0; NaN is spread on purpose
-        double* out = runoff.data.data() + i;
-        for (size_t j = 0; j < unit.size(); ++j) out[j] = unit[j] * depth + out[j];
+        if (excess[i] == 0.0) continue;  // also -0.0; NaN is spread on purpose
+        at[gathered] = i;
+        depths[gathered] = excess[i];
+        ++gathered;
+        if (gathered == fused_steps && at[fused_steps - 1] - at[0] < m) {
+            countdown.add(m * fused_steps);
+            add_four_steps(runoff.data, unit, at, depths);
+            gathered = 0;
+        } else if (gathered == fused_steps) {
+            // Too far apart to share a sweep: the first goes alone, the others wait.
+            countdown.add(m);
+            add_scaled(runoff.data.data() + at[0], unit.data(), m, depths[0]);
+            for (size_t r = 1; r < fused_steps; ++r) {
+                at[r - 1] = at[r];
+                depths[r - 1] = depths[r];
+            }
+            --gathered;
+        }
+    }
+    for (size_t r = 0; r < gathered; ++r) {
+        add_scaled(runoff.data.data() + at[r], unit.data(), m, depths[r]);
     }
     return runoff;
 }

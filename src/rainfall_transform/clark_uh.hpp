@@ -15,12 +15,10 @@ double time_area_fraction(double x);
 // Number of translation ordinates, ceil(tc / dt), saturating (negative and NaN give 0).
 uint64_t translation_ordinate_count(double tc_seconds, double dt_seconds);
 
-// Discharge (cfs) per inch of excess spread over the concentration time, one value per step.
-std::vector<double> translation_hydrograph(double basin_area, double tc_seconds, double dt_seconds);
-
-// The translation hydrograph, starting from rest, routed through a linear reservoir of
-// storage constant `storage_seconds` until the remaining recession is negligible: the result
-// holds the runoff of one whole inch. Throws ValueError when the recession is too slow to end.
+// The translation hydrograph (cfs per inch of excess spread over the concentration time, one
+// value per step), starting from rest, routed through a linear reservoir of storage constant
+// `storage_seconds` until the remaining recession is negligible: the result holds the runoff
+// of one whole inch. Throws ValueError when the recession is too slow to end.
 std::vector<double> clark_unit_hydrograph(double basin_area, double tc_seconds,
                                           double storage_seconds, double dt_seconds);
 

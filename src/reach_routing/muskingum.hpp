@@ -26,10 +26,21 @@ inline double route_step(const RoutingCoefficients& c, double previous_outflow, 
     return c.c2 * previous_outflow + (c.c0 * inflow + c.c1 * previous_inflow);
 }
 
-// One routing pass: as many outflow values as inflow values, the first being `start_outflow`.
-// Throws Panic for an empty inflow, which has no first value to pair with the start.
-std::vector<double> routing_pass(std::span<const double> inflow, double k_seconds, double x,
-                                 double dt_seconds, double start_outflow);
+// `passes` routing passes, each one's outflow the next one's inflow: as many outflow values
+// as inflow values, the first being `start_outflow` after every pass. Throws Panic for an
+// empty inflow, which has no first value to pair with the start; polls for interruption.
+std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                                   double start_outflow, uint64_t passes);
+
+// The vector instructions the passes can be routed with; every choice gives the same values.
+enum class RoutingLanes { scalar, avx2, avx512 };
+
+// The widest this processor offers.
+RoutingLanes widest_routing_lanes();
+
+// The same passes with the given instructions, which the processor must offer.
+std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                                   double start_outflow, uint64_t passes, RoutingLanes lanes);
 
 // Weightings outside [0, 0.5] (or NaN) still route, but deserve a word to the caller.
 bool x_in_recommended_range(double x);

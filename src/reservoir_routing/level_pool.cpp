@@ -1,10 +1,14 @@
 #include "reservoir_routing/level_pool.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "error.hpp"
+#include "interrupt.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -18,20 +22,70 @@ ContinuousSeries series(std::vector<double> data, int32_t time_step, const char*
     return result;
 }
 
-std::vector<double> reserved(size_t capacity) {
-    std::vector<double> values;
-    values.reserve(capacity);
-    return values;
-}
-
 // The pool elevation at `storage`. A NaN storage (a missing inflow value, a NaN release) is
 // reported as off the curve instead of being searched for, so a run never carries on from a
 // storage it cannot know.
-double elevation_at(CurveLookup& storage_to_elevation, double storage) {
-    if (std::isnan(storage) && storage_to_elevation.valid()) {
+[[gnu::always_inline]] inline double elevation_at(CurveLookup& storage_to_elevation,
+                                                  double storage) {
+    double elevation;
+    if ((std::isnan(storage) && storage_to_elevation.valid()) ||
+        !storage_to_elevation.on_curve(storage, elevation)) {
         return require_elevation(std::nullopt, storage);
     }
-    return require_elevation(storage_to_elevation(storage, std::nullopt, std::nullopt), storage);
+    return elevation;
+}
+
+// Beyond 2^53 seconds the sub-step times and their quotients by the step are no longer
+// exact, so the interval of a second can no longer be told from its index.
+constexpr int64_t exact_seconds = int64_t{1} << 53;
+
+constexpr double h = 1.0;  // the integration step, one second
+
+// The inflow between points k and k + 1, read at the seconds of [k dt, (k + 1) dt): the
+// interpolation of `value_at` with its index and difference worked out once.
+struct InflowInterval {
+    const ContinuousSeries& inflow;
+    double step_seconds;
+    bool exact;  // false past 2^53 seconds, where `value_at` itself is used
+    double index;
+    double base;
+    double rise;
+
+    [[gnu::always_inline]] double at(int64_t t) const {
+        if (!exact) return inflow.value_at(static_cast<double>(t));
+        const double position = static_cast<double>(t) / step_seconds;
+        return rise * (position - index) + base;
+    }
+};
+
+// The pool between two seconds.
+struct PoolState {
+    double storage;
+    double elevation;
+    double previous_inflow;
+};
+
+// Seconds [begin, end) of one inflow interval, none of them recorded and none the first of
+// the run: the outflow at the start of each second from the current elevation, then the
+// update by the inflow at its end. Kept apart from the recording so that the whole state
+// stays in registers.
+[[gnu::noinline]] PoolState quiet_seconds(PoolState pool, int64_t begin, int64_t end,
+                                          const InflowInterval& interval, std::span<OutletRun> runs,
+                                          CurveLookup& storage_to_elevation) {
+    double storage = pool.storage;
+    double elevation = pool.elevation;
+    double previous_inflow = pool.previous_inflow;
+    for (int64_t t = begin; t < end; ++t) {
+        double total = 0.0;
+        for (OutletRun& run : runs) total = total + run.release(t, elevation);
+        const double current_inflow = interval.at(t);
+        storage = storage + ((previous_inflow + current_inflow) * 0.5) * h - total * h;
+        // The pool cannot hold less than nothing; a NaN is kept for the lookup to report.
+        if (storage < 0.0) storage = 0.0;
+        elevation = elevation_at(storage_to_elevation, storage);
+        previous_inflow = current_inflow;
+    }
+    return {storage, elevation, previous_inflow};
 }
 
 }  // namespace
@@ -41,13 +95,12 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
                                        const NamedMap<DischargeInfo>& outlets) {
     const size_t n = inflow.data.size();
     const int32_t dt = inflow.time_step;
-    constexpr double h = 1.0;  // the integration step, one second
 
-    std::vector<double> storage_out = reserved(n);
-    std::vector<double> elevation_out = reserved(n);
-    std::vector<double> total_out = reserved(n);
+    std::vector<double> storage_out = reserved_values(n);
+    std::vector<double> elevation_out = reserved_values(n);
+    std::vector<double> total_out = reserved_values(n);
     std::vector<std::vector<double>> outlet_out(outlets.size());
-    for (auto& values : outlet_out) values.reserve(n);
+    for (auto& values : outlet_out) values = reserved_values(n);
 
     elevation_out.push_back(initial_elevation);
     double storage = elevation_storage.storage_at(initial_elevation);
@@ -55,7 +108,7 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     double elevation = initial_elevation;
     if (n == 0) throw Panic("index out of bounds: the len is 0 but the index is 0");
     if (dt == 0) throw Panic("assertion failed: step != 0");
-    double previous_inflow = inflow.data[0];
+    if (dt < 0) throw Panic("assertion failed: step > 0");
 
     // The first lookup has checked the curve; later ones search from the previous segment.
     CurveLookup storage_to_elevation(elevation_storage.storage, elevation_storage.elevation);
@@ -65,29 +118,56 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
 
     const int64_t step = dt;
     const int64_t span = static_cast<int64_t>(n - 1) * step;
-    for (int64_t t = step; t <= span; ++t) {
-        const bool recorded = t % step == 0;
-        const ReleaseContext context{t, elevation};
+    const double step_seconds = static_cast<double>(step);
+    const bool intervals_exact = span < exact_seconds - step;
+
+    // A recorded second, the first of each inflow interval: as in `quiet_seconds`, with the
+    // releases and the state written out.
+    double previous_inflow = inflow.data[0];
+    auto recorded_second = [&](int64_t t, double current_inflow) {
         double total = 0.0;
         for (size_t k = 0; k < runs.size(); ++k) {
-            const double release = runs[k].release(context);
+            const double release = runs[k].release(t, elevation);
             total = total + release;
-            if (recorded) outlet_out[k].push_back(release);
+            outlet_out[k].push_back(release);
         }
-        if (recorded) total_out.push_back(total);
+        total_out.push_back(total);
         // The first second records the outflow of the initial state and leaves it unchanged.
-        if (t == step) continue;
+        if (t == step) return;
 
-        const double current_inflow = inflow.value_at(static_cast<double>(t));
         storage = storage + ((previous_inflow + current_inflow) * 0.5) * h - total * h;
-        // The pool cannot hold less than nothing; a NaN is kept for the lookup to report.
         if (storage < 0.0) storage = 0.0;
         elevation = elevation_at(storage_to_elevation, storage);
-        if (recorded) {
-            storage_out.push_back(storage);
-            elevation_out.push_back(elevation);
-        }
+        storage_out.push_back(storage);
+        elevation_out.push_back(elevation);
         previous_inflow = current_inflow;
+    };
+
+    // The seconds of inflow interval k, [k dt, (k + 1) dt), read the inflow between points k
+    // and k + 1; the last second of the run reads the last point. The first second of each
+    // interval is recorded.
+    InterruptCountdown countdown;
+    for (size_t k = 1; k < n; ++k) {
+        const int64_t start = static_cast<int64_t>(k) * step;
+        countdown.add(1);
+        if (k == n - 1) {
+            recorded_second(start, inflow.value_at(static_cast<double>(start)));
+            break;
+        }
+        const InflowInterval interval{inflow,          step_seconds,
+                                      intervals_exact, static_cast<double>(k),
+                                      inflow.data[k],  inflow.data[k + 1] - inflow.data[k]};
+        recorded_second(start, interval.at(start));
+        for (int64_t begin = start + 1; begin < start + step;) {
+            const int64_t end = std::min(start + step, begin + (int64_t{1} << 16));
+            countdown.add(static_cast<size_t>(end - begin));
+            const PoolState pool = quiet_seconds({storage, elevation, previous_inflow}, begin, end,
+                                                 interval, runs, storage_to_elevation);
+            storage = pool.storage;
+            elevation = pool.elevation;
+            previous_inflow = pool.previous_inflow;
+            begin = end;
+        }
     }
 
     LevelPoolResult result{

@@ -66,9 +66,41 @@ class CurveLookup {
                                                             std::optional<double> fill_below,
                                                             std::optional<double> fill_above) {
         if (!valid_) return linear_interpolate(x_values_, y_values_, x, fill_below, fill_above);
-        // The abscissae strictly increase, so the position of `x` is unique and any search
-        // that finds it agrees with the binary search; a NaN fails both tests and goes to the
-        // search, which reports it.
+        return curve_detail::value_at(x_values_, y_values_, locate(x), x, fill_below, fill_above);
+    }
+
+    // The lookup without fills: true with the ordinate in `y` when `x` is on the curve, false
+    // off it. Failures are those of the lookup.
+    [[gnu::always_inline]] bool on_curve(double x, double& y) {
+        if (!valid_) {
+            const std::optional<double> value =
+                linear_interpolate(x_values_, y_values_, x, std::nullopt, std::nullopt);
+            if (value) y = *value;
+            return value.has_value();
+        }
+        const curve_detail::Position position = locate(x);
+        const size_t i = position.index;
+        if (position.exact) {
+            y = y_values_[i];
+            return true;
+        }
+        if (i == 0 || i == x_values_.size()) return false;
+        const double x0 = x_values_[i - 1];
+        const double x1 = x_values_[i];
+        const double y0 = y_values_[i - 1];
+        const double y1 = y_values_[i];
+        y = ((x - x0) / (x1 - x0)) * (y1 - y0) + y0;
+        return true;
+    }
+
+    // Whether the curve passed the checks of `linear_interpolate`.
+    bool valid() const { return valid_; }
+
+  private:
+    // The abscissae strictly increase, so the position of `x` is unique and any search that
+    // finds it agrees with the binary search; a NaN fails both tests and goes to the search,
+    // which reports it.
+    [[gnu::always_inline]] curve_detail::Position locate(double x) {
         curve_detail::Position position;
         if (hint_ < x_values_.size() && x_values_[hint_] == x) {
             position = {true, hint_};
@@ -79,13 +111,9 @@ class CurveLookup {
             position = curve_detail::binary_search(x_values_, x);
         }
         hint_ = position.index;
-        return curve_detail::value_at(x_values_, y_values_, position, x, fill_below, fill_above);
+        return position;
     }
 
-    // Whether the curve passed the checks of `linear_interpolate`.
-    bool valid() const { return valid_; }
-
-  private:
     std::span<const double> x_values_;
     std::span<const double> y_values_;
     bool valid_;

@@ -5,7 +5,9 @@
 #include <limits>
 
 #include "error.hpp"
+#include "interrupt.hpp"
 #include "utils/number_format.hpp"
+#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -79,8 +81,14 @@ IncrementalSeries IncrementalSeries::disaggregate(int32_t target_step) const {
     IncrementalSeries finer;
     finer.kind = kind;
     finer.time_step = target_step;
-    finer.data.reserve(data.size() * static_cast<size_t>(parts));
-    for (double value : data) finer.data.insert(finer.data.end(), parts, value * fraction);
+    finer.data = reserved_values(data.size() * static_cast<size_t>(parts));
+    // A long step split into short ones can make billions of values: filled between polls.
+    for (double value : data) {
+        const double part = value * fraction;
+        in_blocks(static_cast<size_t>(parts), interrupt_interval, [&](size_t begin, size_t end) {
+            finer.data.insert(finer.data.end(), end - begin, part);
+        });
+    }
     return finer;
 }
 

@@ -36,7 +36,7 @@ CORE_TEST(nan_elevation_is_never_gated_and_reaches_the_rating_lookup) {
                      release(*outlet, ReleaseContext{1, not_a_number}));
         OutletRun run(*outlet);
         CHECK_THROWS(Panic, "called `Option::unwrap()` on a `None` value",
-                     run.release(ReleaseContext{1, not_a_number}));
+                     run.release(1, not_a_number));
     }
     CHECK(release(constant, ReleaseContext{1, not_a_number}) == 2.5);
 }
@@ -47,13 +47,32 @@ CORE_TEST(outlet_run_releases_exactly_as_release) {
         std::nullopt, 120.0, 30.0);
     const DischargeInfo spillway = UnControlledDischargeInfo{
         ElevationDischarge::checked({104, 105.25, 108, 111}, {0, 12.5, 80, 300}), -0.3};
-    for (const DischargeInfo* outlet : {&gate, &spillway}) {
+    SpecifiedDischargeInfo schedule{{}, 100.5, 108.0, 4.0};
+    schedule.discharge.data = {1.0, 6.0, 2.5, 0.0};
+    schedule.discharge.time_step = 900;
+    const DischargeInfo prescribed = schedule;
+    const DischargeInfo constant = ConstantDischargeInfo{2.5, 99.5, 109.0};
+    for (const DischargeInfo* outlet : {&gate, &spillway, &prescribed, &constant}) {
         OutletRun run(*outlet);
         // Up through every segment and back down, as a flood passes.
         for (int i = 0; i <= 2200; ++i) {
             const double elevation = 99.0 + 0.005 * (i <= 1100 ? i : 2200 - i) + 1e-4 * (i % 7);
             const ReleaseContext context{i, elevation};
-            CHECK(run.release(context) == release(*outlet, context));
+            CHECK(run.release(i, elevation) == release(*outlet, context));
         }
     }
+}
+
+CORE_TEST(outlet_run_past_a_prescribed_series) {
+    SpecifiedDischargeInfo schedule{{}, 100.5, std::nullopt, std::nullopt};
+    schedule.discharge.data = {1.0, 6.0, 2.5, 0.0};
+    schedule.discharge.time_step = 900;
+    const DischargeInfo outlet = schedule;
+    OutletRun run(outlet);
+    CHECK(run.release(2700, 105.0) == 0.0);
+    CHECK(run.release(2701, 100.0) == 0.0);  // shut, so the series is not read
+    CHECK_THROWS(ValueError,
+                 "simulation duration 2701s exceeds the specified discharge series length "
+                 "(2700s).",
+                 run.release(2701, 105.0));
 }

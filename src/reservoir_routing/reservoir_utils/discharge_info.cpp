@@ -52,10 +52,39 @@ double release(const DischargeInfo& outlet, const ReleaseContext& context) {
     return release_through(outlet, context, rating);
 }
 
-OutletRun::OutletRun(const DischargeInfo& outlet) : outlet_(&outlet), rating_(rating_of(outlet)) {}
-
-double OutletRun::release(const ReleaseContext& context) {
-    return release_through(*outlet_, context, rating_);
+OutletRun::OutletRun(const DischargeInfo& outlet) : rating_(rating_of(outlet)) {
+    std::visit(
+        Overloaded{
+            [&](const UnControlledDischargeInfo& spillway) {
+                kind_ = Kind::spillway;
+                curve_ = &spillway.elevation_discharge;
+                offset_ = spillway.elevation_offset.value_or(0.0);
+            },
+            [&](const ControlledDischargeInfo& gate) {
+                kind_ = Kind::gate;
+                curve_ = &gate.elevation_discharge;
+                minimum_elevation_ = gate.minimum_elevation.value_or(minimum_elevation_);
+                maximum_elevation_ = gate.maximum_elevation.value_or(maximum_elevation_);
+                capped_ = gate.maximum_release.has_value();
+                maximum_release_ = gate.maximum_release.value_or(0.0);
+            },
+            [&](const SpecifiedDischargeInfo& prescribed) {
+                kind_ = Kind::prescribed;
+                prescribed_ = &prescribed;
+                minimum_elevation_ = prescribed.minimum_elevation.value_or(minimum_elevation_);
+                maximum_elevation_ = prescribed.maximum_elevation.value_or(maximum_elevation_);
+                capped_ = prescribed.maximum_release.has_value();
+                maximum_release_ = prescribed.maximum_release.value_or(0.0);
+                span_ = static_cast<double>(prescribed.discharge.span());
+            },
+            [&](const ConstantDischargeInfo& constant) {
+                kind_ = Kind::constant;
+                discharge_ = constant.discharge;
+                minimum_elevation_ = constant.minimum_elevation.value_or(minimum_elevation_);
+                maximum_elevation_ = constant.maximum_elevation.value_or(maximum_elevation_);
+            },
+        },
+        outlet);
 }
 
 }  // namespace hydrokit

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "utils/min_max.hpp"
+
 namespace hydrokit {
 
 struct ReleaseContext {
@@ -24,7 +26,7 @@ inline bool shut_by_gates(double elevation, std::optional<double> minimum_elevat
 // An absent cap leaves the release as it is; a present one is a minimum that ignores a NaN
 // operand.
 inline double capped_release(double release, std::optional<double> maximum_release) {
-    return maximum_release ? std::fmin(release, *maximum_release) : release;
+    return maximum_release ? min_number(release, *maximum_release) : release;
 }
 
 }  // namespace hydrokit

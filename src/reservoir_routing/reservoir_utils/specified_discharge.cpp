@@ -17,12 +17,14 @@ double specified_release(const SpecifiedDischargeInfo& outlet, const ReleaseCont
         return 0.0;
     }
     const int64_t span = outlet.discharge.span();
-    if (t > static_cast<double>(span)) {
-        throw ValueError("simulation duration " + format_number(t) +
-                         "s exceeds the specified discharge series length (" +
-                         std::to_string(span) + "s).");
-    }
+    if (t > static_cast<double>(span)) throw_past_series(t, span);
     return capped_release(outlet.discharge.value_at(t), outlet.maximum_release);
+}
+
+void throw_past_series(double t, int64_t span) {
+    throw ValueError("simulation duration " + format_number(t) +
+                     "s exceeds the specified discharge series length (" + std::to_string(span) +
+                     "s).");
 }
 
 }  // namespace hydrokit

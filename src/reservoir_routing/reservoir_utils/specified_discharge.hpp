@@ -19,4 +19,7 @@ struct SpecifiedDischargeInfo {
 // elapsed time; ValueError past the end of the series unless the gates shut the outlet.
 double specified_release(const SpecifiedDischargeInfo& outlet, const ReleaseContext& context);
 
+// The ValueError of an elapsed time `t` past the series' `span` seconds.
+[[noreturn]] void throw_past_series(double t, int64_t span);
+
 }  // namespace hydrokit

@@ -1,0 +1,99 @@
+"""The results as Markdown tables, for the terminal and for bench/RESULTS.md."""
+
+import datetime
+import importlib.metadata
+import os
+import platform
+import subprocess
+
+
+def duration(seconds):
+    if seconds is None:
+        return "—"
+    if seconds >= 1.0:
+        return f"{seconds:.2f} s"
+    if seconds >= 1e-3:
+        return f"{seconds * 1e3:.3g} ms"
+    return f"{seconds * 1e6:.3g} µs"
+
+
+def mebibytes(count):
+    return f"{count / 2**20:.1f} MiB"
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def timing_table(rows):
+    header = ["case", "hydrokit", "peer", "peer time", "ratio peer/hydrokit", "target", "met",
+              "values"]
+    cells = []
+    previous_case = None
+    for row in rows:
+        first = row["case"] != previous_case
+        previous_case = row["case"]
+        ratio = "—" if row["ratio"] is None else f"{row['ratio']:.2f}×"
+        target = "—" if row["target"] is None else f"≥ {row['target']:g}×"
+        cells.append([row["case"] if first else "", duration(row["hydrokit"]) if first else "",
+                      row["peer"], duration(row["peer_time"]), ratio, target, row["met"],
+                      row["check"]])
+    return table(header, cells)
+
+
+def memory_table(rows):
+    header = ["call", "outputs", "peak extra memory", "beyond the outputs", "target", "met"]
+    cells = [[row["case"], mebibytes(row["outputs"]), mebibytes(row["peak_extra"]),
+              mebibytes(row["peak_extra"] - row["outputs"]), f"≤ {mebibytes(row['allowance'])}",
+              row["met"]] for row in rows]
+    return table(header, cells)
+
+
+def version(package):
+    try:
+        return importlib.metadata.version(package)
+    except importlib.metadata.PackageNotFoundError:
+        return "not installed"
+
+
+def cpu_description():
+    """Model name, family and model numbers, and the widest vector unit the CPU offers."""
+    fields = {}
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                key, _, value = line.partition(":")
+                fields.setdefault(key.strip(), value.strip())
+    except OSError:
+        return platform.processor() or "unknown"
+    flags = fields.get("flags", "").split()
+    widest = next((name for flag, name in [("avx512f", "AVX-512"), ("avx2", "AVX2"),
+                                           ("sse2", "SSE2")] if flag in flags), "no SIMD flags")
+    return (f"{fields.get('model name', 'unknown')} (family {fields.get('cpu family', '?')}, "
+            f"model {fields.get('model', '?')}, {widest})")
+
+
+def hydrokit_revision():
+    here = os.path.dirname(os.path.abspath(__file__))
+    try:
+        revision = subprocess.run(["git", "-C", here, "rev-parse", "--short", "HEAD"],
+                                  capture_output=True, text=True, check=True).stdout.strip()
+        dirty = subprocess.run(["git", "-C", here, "status", "--porcelain", "--", "../src"],
+                               capture_output=True, text=True, check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown"
+    return revision + (" with uncommitted changes in src/" if dirty else "")
+
+
+def machine_facts(load_before):
+    packages = ["numpy", "numba", "llvmlite", "scipy", "hydroeval", "HydroErr"]
+    return [
+        f"- Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC",
+        f"- CPU: {cpu_description()}, {os.cpu_count()} cores "
+        f"(load average {load_before[0]:.2f} when the run started; the machine is shared)",
+        f"- Python {platform.python_version()}; "
+        + ", ".join(f"{p} {version(p)}" for p in packages),
+        f"- hydrokit at commit {hydrokit_revision()}",
+    ]

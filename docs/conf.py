@@ -1,0 +1,67 @@
+"""Sphinx configuration: the Markdown pages of docs/ rendered as a static site.
+
+The site lands in docs/_build/html and opens from disk: every link is relative, and the
+search page loads its index as a script, which browsers allow from file:// too.
+"""
+
+import pathlib
+import re
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+project = "hydrokit"
+author = "the hydrokit developers"
+copyright = "the hydrokit developers"
+
+extensions = ["myst_parser"]
+source_suffix = {".md": "markdown"}
+root_doc = "index"
+exclude_patterns = ["_build"]
+myst_heading_anchors = 3
+
+html_theme = "alabaster"
+html_title = "hydrokit"
+html_show_sourcelink = False
+html_copy_source = False
+html_show_sphinx = False
+html_theme_options = {
+    "description": "Hydrologic computations for Python",
+    "fixed_sidebar": True,
+    "page_width": "1120px",
+}
+
+# Pages and files that other work supplies: the site builds without them, and shows them
+# as soon as they exist.
+OPTIONAL_PAGES = ["reliability"]
+INCLUDE = re.compile(r"```\{include\} (\S+)\n(?::[^\n]*\n)*```")
+# A link to a file of the repository outside docs/ (`[tables](../bench/RESULTS.md)`).
+OUTSIDE_LINK = re.compile(r"(?<!!)\[([^\]]*)\]\((\.\./[^)\s#]+)\)")
+
+
+def _include(match):
+    path = HERE / match.group(1)
+    if path.is_file():
+        return match.group(0)
+    return f"*(`{path.resolve().relative_to(HERE.parent)}` is not written yet.)*"
+
+
+def _outside_link(match):
+    # The site carries a copy of the file, so the link works from disk too; a file not
+    # written yet leaves the link's text.
+    text, target = match.groups()
+    return f"[{text}](path:{target})" if (HERE / target).is_file() else text
+
+
+def _optional_content(app, docname, source):
+    text = INCLUDE.sub(_include, source[0])
+    text = OUTSIDE_LINK.sub(_outside_link, text)
+    for page in OPTIONAL_PAGES:
+        if not (HERE / f"{page}.md").is_file():
+            text = re.sub(rf"\[([^\]]*)\]\({page}\.md\)", r"\1", text)
+            if docname == root_doc:
+                text = re.sub(rf"^{page}\n", "", text, flags=re.M)
+    source[0] = text
+
+
+def setup(app):
+    app.connect("source-read", _optional_content)

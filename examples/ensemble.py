@@ -1,0 +1,301 @@
+"""A Monte Carlo ensemble: N parameter sets x M storms through the whole basin chain.
+
+For every parameter set and every storm: deficit-and-constant loss -> Clark runoff ->
+linear-reservoir baseflow -> Muskingum reach -> KGE against the storm's gauge record (a
+synthetic one, made by the same chain from a "true" parameter set plus rating noise). The
+same task function scores chunks of parameter sets in three ways:
+- serial: one core, the baseline;
+- processes: every core (or `--workers N`), with concurrent.futures.ProcessPoolExecutor;
+- dask: Dask's distributed scheduler, a LocalCluster of single-threaded worker processes
+  (one per core, or `--workers N`), or an existing cluster given as
+  `--scheduler tcp://host:8786` (its workers need hydrokit installed).
+hydrokit's objects cannot be pickled, so nothing of hydrokit crosses a process boundary:
+the task receives plain lists and numbers, builds the series inside the worker and returns
+plain floats.
+
+Run it with `make demo`; it writes ensemble.png next to itself (or into `--out DIR`).
+`--sets N --storms M` set the size, `--workers` the processes, `--modes` picks modes and
+`--help` lists the options.
+"""
+
+import math
+import os
+import pickle
+import random
+import sys
+import time
+from concurrent.futures import ProcessPoolExecutor
+from datetime import timedelta
+
+# The task reaches the submodules through the package: Dask ships the task function to its
+# workers by value, with `hydrokit` as a module to import there (`import hydrokit.utils`
+# does not work, the submodules are attributes).
+import hydrokit
+import plotting
+
+AREA_ACRES = 40 * 640.0
+STEP = timedelta(hours=1)
+WINDOW_STEPS = 96  # hours scored per storm: the storm and its recession
+MODES = ("serial", "processes", "dask")
+
+# Name, lower and upper bound, and the value that made the synthetic gauge records.
+PARAMETERS = (
+    ("initial_deficit", "in", 0.0, 1.5, 0.6),
+    ("max_deficit", "in", 0.5, 3.0, 1.8),
+    ("constant_loss_per_hr", "in/h", 0.01, 0.25, 0.08),
+    ("tc", "h", 2.0, 12.0, 6.0),
+    ("storage_r", "h", 1.0, 15.0, 8.0),
+    ("gw_fraction", "", 0.05, 0.6, 0.3),
+    ("muskingum_k", "h", 1.0, 10.0, 4.0),
+    ("muskingum_x", "", 0.0, 0.5, 0.2),
+)
+TRUE_SET = tuple(true for *_, true in PARAMETERS)
+GROUNDWATER_K = timedelta(days=8)
+BASEFLOW_BEFORE_STORM_CFS = 60.0
+
+
+def simulate_storm(parameters, rain):
+    """Outlet hydrograph (cfs, WINDOW_STEPS hourly values) of one storm for one set."""
+    (initial_deficit, max_deficit, constant_loss, tc_hours, storage_hours, gw_fraction,
+     k_hours, x) = parameters
+    gross = hydrokit.utils.IncrementalTimeSeries(
+        rain + [0.0] * (WINDOW_STEPS - len(rain)), STEP, "rainfall")
+    losses = hydrokit.rainfall_loss.run_deficit_and_constant(
+        gross, initial_deficit, max_deficit, constant_loss, timedelta(days=3))
+    surface = hydrokit.rainfall_transform.run_clark_uh(
+        losses.excess, AREA_ACRES, timedelta(hours=tc_hours), timedelta(hours=storage_hours))
+    layer = hydrokit.baseflow.LinearReservoir(GROUNDWATER_K, gw_fraction,
+                                              BASEFLOW_BEFORE_STORM_CFS)
+    baseflow, _ = hydrokit.baseflow.run_linear_reservoir(AREA_ACRES, losses.loss,
+                                                         {"groundwater": layer})
+    # The Clark hydrograph runs on past the window; zip keeps the window's hours.
+    inflow = hydrokit.utils.ContinuousTimeSeries(
+        [q + b for q, b in zip(surface.data, baseflow.data)], STEP, "discharge")
+    routed = hydrokit.reach.run_muskingum_routing(
+        inflow, timedelta(hours=k_hours), x, 1, inflow.data[0])
+    return routed.data
+
+
+def score_parameter_sets(parameter_sets, storms):
+    """The task of every mode: KGE of each set on each storm, as lists of plain floats.
+
+    `parameter_sets` is a list of tuples of floats and `storms` a list of dicts of lists
+    of floats; the hydrokit series are built here, inside the worker.
+    """
+    return [[hydrokit.metrics.calculate_kge(simulate_storm(parameters, storm["rain"]),
+                                            storm["observed"])
+             for storm in storms]
+            for parameters in parameter_sets]
+
+
+def make_storms(count, seed=1974):
+    """Hourly storms of 6 to 30 hours and 1 to 5 in, with gauge records from TRUE_SET."""
+    draw = random.Random(seed)
+    storms = []
+    for _ in range(count):
+        hours = draw.randint(6, 30)
+        depth = draw.uniform(1.0, 5.0)
+        peak_at = draw.uniform(0.2, 0.7) * hours
+        shape = [math.exp(-((h + 0.5 - peak_at) / (0.3 * hours)) ** 2) for h in range(hours)]
+        rain = [depth * s / sum(shape) for s in shape]
+        routed = simulate_storm(TRUE_SET, rain)
+        observed = [q * (1.0 + draw.gauss(0.0, 0.05)) for q in routed]
+        storms.append({"rain": rain, "observed": observed})
+    return storms
+
+
+def sample_parameter_sets(count, seed=42):
+    draw = random.Random(seed)
+    return [tuple(draw.uniform(low, high) for _, _, low, high, _ in PARAMETERS)
+            for _ in range(count)]
+
+
+def chunks_of(parameter_sets, workers):
+    """A few chunks per worker keep every core busy to the end without a task per set."""
+    size = max(1, math.ceil(len(parameter_sets) / (4 * workers)))
+    return [parameter_sets[i:i + size] for i in range(0, len(parameter_sets), size)]
+
+
+def run_serial(parameter_sets, storms, _workers, _scheduler):
+    chunks = chunks_of(parameter_sets, 1)
+    start = time.perf_counter()
+    results = [score_parameter_sets(chunk, storms) for chunk in chunks]
+    return 1, len(chunks), 0.0, time.perf_counter() - start, results
+
+
+def run_processes(parameter_sets, storms, workers, _scheduler):
+    chunks = chunks_of(parameter_sets, workers)
+    start = time.perf_counter()
+    with ProcessPoolExecutor(max_workers=workers) as pool:
+        # Start-up: the worker processes, each importing this script and hydrokit.
+        list(pool.map(score_parameter_sets, [[]] * workers, [storms] * workers))
+        ready = time.perf_counter()
+        results = list(pool.map(score_parameter_sets, chunks, [storms] * len(chunks)))
+        done = time.perf_counter()
+    return workers, len(chunks), ready - start, done - ready, results
+
+
+def run_dask(parameter_sets, storms, workers, scheduler):
+    from dask.distributed import Client, LocalCluster
+
+    start = time.perf_counter()
+    if scheduler:
+        cluster = None
+        client = Client(scheduler)
+        client.wait_for_workers(1)
+    else:
+        cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                               dashboard_address=None)
+        client = Client(cluster)
+        client.wait_for_workers(workers)
+    try:
+        worker_count = len(client.scheduler_info()["workers"])
+        chunks = chunks_of(parameter_sets, worker_count)
+        # Start-up as for the process pool: every worker receives and runs the task once.
+        client.run(score_parameter_sets, [], storms)
+        # The storms go to every worker once instead of once per task.
+        [storms_on_workers] = client.scatter([storms], broadcast=True)
+        ready = time.perf_counter()
+        futures = client.map(score_parameter_sets, chunks, storms=storms_on_workers)
+        results = client.gather(futures)
+        done = time.perf_counter()
+    finally:
+        client.close()
+        if cluster is not None:
+            cluster.close()
+    return worker_count, len(chunks), ready - start, done - ready, results
+
+
+RUNNERS = {"serial": run_serial, "processes": run_processes, "dask": run_dask}
+
+
+def dask_missing():
+    try:
+        import dask.distributed  # noqa: F401
+    except ImportError as error:
+        return f"dask.distributed is not installed ({error}); `make demo` installs it"
+    return None
+
+
+def show_that_series_do_not_pickle():
+    series = hydrokit.utils.ContinuousTimeSeries([1.0, 2.0], STEP, "discharge")
+    try:
+        pickle.dumps(series)
+    except TypeError as error:
+        print(f"pickling a series raises TypeError: {error}")
+    else:
+        print("pickling a series worked: plain lists are no longer the only way in")
+
+
+def mean(values):
+    return sum(values) / len(values)
+
+
+def positive_int(text):
+    value = int(text)
+    if value < 1:
+        raise ValueError(text)
+    return value
+
+
+def parse_options(parser):
+    parser.add_argument("--sets", type=positive_int, default=20000,
+                        help="parameter sets (N)")
+    parser.add_argument("--storms", type=positive_int, default=8, help="storms (M)")
+    parser.add_argument("--workers", type=positive_int, default=os.process_cpu_count() or 1,
+                        help="worker processes of the process pool and the LocalCluster "
+                             "(default: one per core)")
+    parser.add_argument("--modes", default=",".join(MODES),
+                        help="comma-separated, from: " + ", ".join(MODES))
+    parser.add_argument("--scheduler", metavar="ADDRESS",
+                        help="address of a running Dask scheduler, e.g. tcp://host:8786 "
+                             "(default: a LocalCluster on this machine)")
+
+
+def main():
+    arguments = plotting.parse_arguments(__doc__.splitlines()[0], parse_options)
+    modes = [mode for mode in arguments.modes.split(",") if mode]
+    unknown = sorted(set(modes) - set(MODES))
+    if unknown:
+        sys.exit(f"unknown mode {', '.join(unknown)}: choose from {', '.join(MODES)}")
+    workers = arguments.workers
+
+    storms = make_storms(arguments.storms)
+    parameter_sets = sample_parameter_sets(arguments.sets)
+    print(f"ensemble: {len(parameter_sets)} parameter sets x {len(storms)} storms = "
+          f"{len(parameter_sets) * len(storms)} runs of loss -> Clark -> baseflow -> "
+          f"Muskingum -> KGE, {os.process_cpu_count()} cores")
+    show_that_series_do_not_pickle()
+
+    print(f"{'mode':<10} {'workers':>7} {'tasks':>5} {'start-up s':>10} {'run s':>7} "
+          f"{'sets/s':>8} {'speed-up':>8}  {'mean KGE':>16}")
+    scores_by_mode = {}
+    serial_seconds = None
+    for mode in modes:
+        if mode == "dask" and (reason := dask_missing()):
+            print(f"{'dask':<10} skipped: {reason}")
+            continue
+        used, tasks, startup, seconds, results = RUNNERS[mode](
+            parameter_sets, storms, workers, arguments.scheduler)
+        scores = [row for chunk in results for row in chunk]
+        scores_by_mode[mode] = scores
+        if mode == "serial":
+            serial_seconds = seconds
+        speed_up = f"{serial_seconds / seconds:8.2f}" if serial_seconds else f"{'-':>8}"
+        overall = mean([mean(row) for row in scores])
+        print(f"{mode:<10} {used:>7} {tasks:>5} {startup:10.2f} {seconds:7.2f} "
+              f"{len(parameter_sets) / seconds:8.0f} {speed_up}  {overall:16.12f}")
+
+    if not scores_by_mode:
+        sys.exit("no mode ran")
+    reference = next(iter(scores_by_mode.values()))
+    # repr writes a float so that it reads back bit for bit, and a NaN equals a NaN.
+    if len({repr(scores) for scores in scores_by_mode.values()}) > 1:
+        sys.exit("the modes disagree: KGE values differ between " + ", ".join(scores_by_mode))
+    print(f"KGE of every set on every storm identical in {len(scores_by_mode)} modes: "
+          f"{', '.join(scores_by_mode)}")
+
+    set_scores = [mean(row) for row in reference]
+    best = max(range(len(set_scores)), key=set_scores.__getitem__)
+    print(f"best set #{best}: mean KGE {set_scores[best]:.4f} over {len(storms)} storms")
+    for (name, unit, _, _, true), value in zip(PARAMETERS, parameter_sets[best]):
+        print(f"  {name:<21} {value:8.3f} {unit:<5} (true {true:g})")
+    plot(parameter_sets, set_scores, best, arguments.out)
+
+
+def plot(parameter_sets, set_scores, best, out_dir):
+    plt = plotting.pyplot()
+    if plt is None:
+        return
+    # Dotty plots: one dot per set against each of its parameters; the best hundredth of
+    # the sets stands out, and a flat top shows a parameter the storms cannot pin down.
+    cut = sorted(set_scores, reverse=True)[max(0, len(set_scores) // 100 - 1)]
+    top = [score >= cut for score in set_scores]
+    figure, axes = plt.subplots(2, 4, sharey=True, figsize=(11, 6), layout="constrained")
+    for index, ((name, unit, low, high, true), axis) in enumerate(
+            zip(PARAMETERS, axes.flat)):
+        values = [parameters[index] for parameters in parameter_sets]
+        for chosen, color, label in ((False, "tab:blue", "all sets"),
+                                     (True, "tab:orange", "best 1 %")):
+            axis.scatter([v for v, t in zip(values, top) if t is chosen],
+                         [k for k, t in zip(set_scores, top) if t is chosen],
+                         s=3, alpha=0.5, color=color, linewidths=0, label=label)
+        axis.axvline(true, color="tab:red", linewidth=1.2, label="true value")
+        axis.plot(values[best], set_scores[best], "*", color="black", markersize=11,
+                  clip_on=False, label="best set")
+        axis.set_xlim(low, high)
+        axis.set_xlabel(f"{name} ({unit})" if unit else name)
+    for axis in axes[:, 0]:
+        axis.set_ylabel("mean KGE over the storms")
+    axes[0, 0].set_ylim(0.0, 1.0)
+    legend = axes[0, 0].legend(loc="lower left", fontsize=8)
+    for handle in legend.legend_handles[:2]:
+        handle.set_sizes([20])
+    figure.suptitle(f"Monte Carlo ensemble: {len(parameter_sets)} parameter sets, each "
+                    f"scored on every storm (sets with a mean KGE below 0 lie under "
+                    f"the axes)")
+    plotting.save(figure, "ensemble.png", out_dir)
+
+
+if __name__ == "__main__":
+    main()
