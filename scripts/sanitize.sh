@@ -56,8 +56,11 @@ module=$("$PYTHON" -c 'import hydrokit; print(hydrokit.__file__)')
 say "running the test suite on $module"
 native_stderr=$BUILD/native-stderr.log
 status=0
-(cd "$REPO" && "$PYTHON" -m pytest -q -p no:cacheprovider --capture=sys tests 2>"$native_stderr") ||
-  status=$?
+# Under ASan a failed `operator new` aborts instead of throwing std::bad_alloc, so the tests that
+# expect MemoryError from a request beyond any machine's memory are left out; so is the wheel's
+# test, which builds and imports its own uninstrumented copy.
+(cd "$REPO" && "$PYTHON" -m pytest -q -p no:cacheprovider --capture=sys \
+  -m "not exhausts_memory and not wheel" tests 2>"$native_stderr") || status=$?
 
 found=0
 for report in "$REPORTS"/*; do
