@@ -17,7 +17,7 @@ PYTHON=$("$REPO/scripts/provision_debug.sh")
 
 # A build made against other headers is thrown away: the object layout depends on them.
 key=$({ readlink -f "$PYTHON"; "$PYTHON" -c 'import sys, sysconfig; print(sys.version)
-print(open(sysconfig.get_path("include") + "/pyconfig.h").read())'; } | sha256sum | cut -d' ' -f1)
+import pathlib; print(pathlib.Path(sysconfig.get_path("include"), "pyconfig.h").read_text())'; } | sha256sum | cut -d' ' -f1)
 if [[ ! -f $BUILD/interpreter-key || $(<"$BUILD/interpreter-key") != "$key" ]]; then
   rm -rf "$BUILD"
   mkdir -p "$BUILD"
