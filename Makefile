@@ -3,7 +3,7 @@ PYTHON = .venv/bin/python
 CXX ?= g++
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
-.PHONY: build test demo demo-packages pictures bench core-tests format
+.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks
 
 # Only the examples draw pictures and spread work over processes and clusters; the library
 # and its tests need none of these.
@@ -26,6 +26,14 @@ core-tests:
 
 test: build core-tests
 	@$(PYTHON) -m pytest -q tests
+
+# The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
+sanitize:
+	@scripts/sanitize.sh
+
+# Reference and memory leak loops over every entry point, on CPython's debug build.
+refleaks:
+	@scripts/refleaks.sh
 
 # The stamp lives inside .venv, so a venv rebuilt by provisioning loses it and reinstalls;
 # a package removed by hand is noticed by the look-up, which imports nothing.

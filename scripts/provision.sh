@@ -207,4 +207,7 @@ main() {
   printf '%s\n' "$VENV/bin/python"
 }
 
-main "$@"
+# Sourced by scripts/provision_debug.sh for its functions; run, it provisions.
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+  main "$@"
+fi

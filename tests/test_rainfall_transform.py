@@ -196,6 +196,7 @@ def test_long_storms_convolve_step_by_step(values, tc_hours, storage_hours):
     assert clark(rain(values), 250.0, tc, storage_r).data == convolve(values, unit)
 
 
+@pytest.mark.exhausts_memory
 def test_unit_hydrograph_beyond_memory_is_a_memory_error():
     # About 8.6e13 ordinates at a one-second step: far more than any machine holds.
     with pytest.raises(MemoryError):
