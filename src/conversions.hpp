@@ -98,6 +98,16 @@ struct From<T> {
     }
 };
 
+// The address of an instance's value, read where it lives; the caller keeps the instance alive
+// for as long as it uses the address.
+template <class T>
+requires requires {
+    PythonClass<T>::type();
+}
+struct From<const T*> {
+    static const T* convert(PyObject* value) { return &From<T>::convert(value); }
+};
+
 // Requires `value` to be a `dict` (or subclass).
 void check_dict(PyObject* value);
 // Requires a `str` key and returns its UTF-8 text.

@@ -111,3 +111,32 @@ def test_a_handler_that_returns_lets_the_call_finish():
     # ran during the computation.
     assert len(calls) >= 2
     assert routed.data[0] == 1.0 and len(routed.data) == 3
+
+
+def test_a_handler_emptying_the_outlets_dict_changes_nothing():
+    # Outlets are read where they live; the run must hold them even when a handler drops the
+    # caller's last reference to them.
+    def outlets():
+        schedule = Continuous([2.0, 3.0] * 500, timedelta(days=30), "discharge")
+        return {"release": utils.SpecifiedDischargeInfo(schedule, maximum_release=2.5),
+                "spillway": utils.UnControlledDischargeInfo(
+                    utils.ElevationDischarge([0.0, 5.0, 10.0], [0.0, 1.0, 50.0]))}
+
+    def route(given):
+        return hydrokit.reservoir.run_level_pool_routing(
+            Continuous([4.0] * 720, timedelta(days=1), "discharge"), 1.0,
+            utils.ElevationStorage([0.0, 1e9], [0.0, 1e12]), given)
+
+    expected = route(outlets())
+    given = outlets()
+    previous = signal.signal(signal.SIGALRM, lambda signum, frame: given.clear())
+    signal.setitimer(signal.ITIMER_REAL, 0.02)
+    try:
+        result = route(given)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert given == {}
+    assert result.reservoir_storage.data == expected.reservoir_storage.data
+    assert result.reservoir_individual_outflows["release"].data == \
+        expected.reservoir_individual_outflows["release"].data

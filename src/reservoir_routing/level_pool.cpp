@@ -92,7 +92,7 @@ struct PoolState {
 
 LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double initial_elevation,
                                        const ElevationStorage& elevation_storage,
-                                       const NamedMap<DischargeInfo>& outlets) {
+                                       const NamedMap<DischargeRef>& outlets) {
     const size_t n = inflow.data.size();
     const int32_t dt = inflow.time_step;
 

@@ -19,6 +19,6 @@ struct LevelPoolResult {
 // inflow's time step. Outlets are evaluated and summed in the order given.
 LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double initial_elevation,
                                        const ElevationStorage& elevation_storage,
-                                       const NamedMap<DischargeInfo>& outlets);
+                                       const NamedMap<DischargeRef>& outlets);
 
 }  // namespace hydrokit

@@ -11,17 +11,17 @@ struct Overloaded : Rules... {
 
 // A lookup on the outlet's rating curve; outlets without one get an empty lookup that they
 // never read.
-CurveLookup rating_of(const DischargeInfo& outlet) {
+CurveLookup rating_of(DischargeRef outlet) {
     return std::visit(Overloaded{
-                          [](const UnControlledDischargeInfo& spillway) {
-                              return CurveLookup(spillway.elevation_discharge.elevation,
-                                                 spillway.elevation_discharge.discharge);
+                          [](const UnControlledDischargeInfo* spillway) {
+                              return CurveLookup(spillway->elevation_discharge.elevation,
+                                                 spillway->elevation_discharge.discharge);
                           },
-                          [](const ControlledDischargeInfo& gate) {
-                              return CurveLookup(gate.elevation_discharge.elevation,
-                                                 gate.elevation_discharge.discharge);
+                          [](const ControlledDischargeInfo* gate) {
+                              return CurveLookup(gate->elevation_discharge.elevation,
+                                                 gate->elevation_discharge.discharge);
                           },
-                          [](const auto&) { return CurveLookup({}, {}); },
+                          [](const auto*) { return CurveLookup({}, {}); },
                       },
                       outlet);
 }
@@ -47,41 +47,47 @@ double release_through(const DischargeInfo& outlet, const ReleaseContext& contex
 
 }  // namespace
 
+DischargeRef reference_to(const DischargeInfo& outlet) {
+    return std::visit([](const auto& kind) -> DischargeRef { return &kind; }, outlet);
+}
+
 double release(const DischargeInfo& outlet, const ReleaseContext& context) {
-    CurveLookup rating = rating_of(outlet);
+    CurveLookup rating = rating_of(reference_to(outlet));
     return release_through(outlet, context, rating);
 }
 
-OutletRun::OutletRun(const DischargeInfo& outlet) : rating_(rating_of(outlet)) {
+OutletRun::OutletRun(const DischargeInfo& outlet) : OutletRun(reference_to(outlet)) {}
+
+OutletRun::OutletRun(DischargeRef outlet) : rating_(rating_of(outlet)) {
     std::visit(
         Overloaded{
-            [&](const UnControlledDischargeInfo& spillway) {
+            [&](const UnControlledDischargeInfo* spillway) {
                 kind_ = Kind::spillway;
-                curve_ = &spillway.elevation_discharge;
-                offset_ = spillway.elevation_offset.value_or(0.0);
+                curve_ = &spillway->elevation_discharge;
+                offset_ = spillway->elevation_offset.value_or(0.0);
             },
-            [&](const ControlledDischargeInfo& gate) {
+            [&](const ControlledDischargeInfo* gate) {
                 kind_ = Kind::gate;
-                curve_ = &gate.elevation_discharge;
-                minimum_elevation_ = gate.minimum_elevation.value_or(minimum_elevation_);
-                maximum_elevation_ = gate.maximum_elevation.value_or(maximum_elevation_);
-                capped_ = gate.maximum_release.has_value();
-                maximum_release_ = gate.maximum_release.value_or(0.0);
+                curve_ = &gate->elevation_discharge;
+                minimum_elevation_ = gate->minimum_elevation.value_or(minimum_elevation_);
+                maximum_elevation_ = gate->maximum_elevation.value_or(maximum_elevation_);
+                capped_ = gate->maximum_release.has_value();
+                maximum_release_ = gate->maximum_release.value_or(0.0);
             },
-            [&](const SpecifiedDischargeInfo& prescribed) {
+            [&](const SpecifiedDischargeInfo* prescribed) {
                 kind_ = Kind::prescribed;
-                prescribed_ = &prescribed;
-                minimum_elevation_ = prescribed.minimum_elevation.value_or(minimum_elevation_);
-                maximum_elevation_ = prescribed.maximum_elevation.value_or(maximum_elevation_);
-                capped_ = prescribed.maximum_release.has_value();
-                maximum_release_ = prescribed.maximum_release.value_or(0.0);
-                span_ = static_cast<double>(prescribed.discharge.span());
+                prescribed_ = prescribed;
+                minimum_elevation_ = prescribed->minimum_elevation.value_or(minimum_elevation_);
+                maximum_elevation_ = prescribed->maximum_elevation.value_or(maximum_elevation_);
+                capped_ = prescribed->maximum_release.has_value();
+                maximum_release_ = prescribed->maximum_release.value_or(0.0);
+                span_ = static_cast<double>(prescribed->discharge.span());
             },
-            [&](const ConstantDischargeInfo& constant) {
+            [&](const ConstantDischargeInfo* constant) {
                 kind_ = Kind::constant;
-                discharge_ = constant.discharge;
-                minimum_elevation_ = constant.minimum_elevation.value_or(minimum_elevation_);
-                maximum_elevation_ = constant.maximum_elevation.value_or(maximum_elevation_);
+                discharge_ = constant->discharge;
+                minimum_elevation_ = constant->minimum_elevation.value_or(minimum_elevation_);
+                maximum_elevation_ = constant->maximum_elevation.value_or(maximum_elevation_);
             },
         },
         outlet);

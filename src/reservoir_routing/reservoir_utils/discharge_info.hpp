@@ -19,6 +19,13 @@ namespace hydrokit {
 using DischargeInfo = std::variant<UnControlledDischargeInfo, ControlledDischargeInfo,
                                    SpecifiedDischargeInfo, ConstantDischargeInfo>;
 
+// An outlet read where it lives, without a copy: one of the four kinds, by address.
+using DischargeRef = std::variant<const UnControlledDischargeInfo*, const ControlledDischargeInfo*,
+                                  const SpecifiedDischargeInfo*, const ConstantDischargeInfo*>;
+
+// The address of the outlet that `outlet` holds.
+DischargeRef reference_to(const DischargeInfo& outlet);
+
 // The outlet's release for the reservoir state `context` (ValueError or RuntimeError when the
 // outlet cannot release for it).
 double release(const DischargeInfo& outlet, const ReleaseContext& context);
@@ -30,6 +37,7 @@ double release(const DischargeInfo& outlet, const ReleaseContext& context);
 class OutletRun {
   public:
     explicit OutletRun(const DischargeInfo& outlet);
+    explicit OutletRun(DischargeRef outlet);
 
     // The release for the context {elapsed_seconds, elevation}.
     [[gnu::always_inline]] double release(int64_t elapsed_seconds, double elevation) {

@@ -20,4 +20,7 @@ struct UnionNames<DischargeInfo> {
                                                               "Specified", "Constant"};
 };
 
+template <>
+struct UnionNames<DischargeRef> : UnionNames<DischargeInfo> {};
+
 }  // namespace hydrokit::py
