@@ -23,6 +23,7 @@ from catalog import (
     ContinuousTimeSeries, ElevationDischarge, IncrementalTimeSeries, LinearReservoir,
     SpecifiedDischargeInfo, hydrograph, hydrokit, layer, outlets, panic_exception, pool,
     rainfall, spillway, uninitialised)
+from test_array_inputs import outcome, outcome_of_items
 
 # A NaN looked up on a rating curve is an internal failure by design, hence the panic.
 DOCUMENTED = (TypeError, ValueError, OverflowError, RuntimeError, UnicodeEncodeError, Warning,
@@ -398,26 +399,6 @@ def test_sequence_of_hostile_items(target, drawn, container, length):
     assert verdict(error, raised, parameter.name) is None
 
 
-def reading(data):
-    try:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")
-            values = ContinuousTimeSeries(data, HOUR, "discharge").data
-    except Exception as error:
-        return type(error), str(error)
-    return array.array("d", values).tobytes()
-
-
-def reading_of_items(data):
-    try:
-        items = list(data)
-    except TypeError as error:
-        return TypeError, f"argument 'data': {error}"
-    except Exception as error:
-        return type(error), str(error)
-    return reading(items)
-
-
 # Float64 is the dtype that can be read in place, so it is drawn most often.
 DTYPES = st.sampled_from(["<f8", "<f8", "<f8", ">f8", "<f4", "<f2", "<i8", "<u1", "?", "<c16"])
 
@@ -446,7 +427,7 @@ def arrays(draw):
 @settings(max_examples=150, deadline=None)
 @given(arrays())
 def test_array_reads_like_its_items(values):
-    assert reading(values) == reading_of_items(values)
+    assert outcome(values) == outcome_of_items(values)
 
 
 NON_STR_KEYS = st.one_of(st.integers(), st.binary(max_size=3), st.none(), st.floats(),

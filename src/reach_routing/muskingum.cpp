@@ -79,21 +79,33 @@ void route_group_of(uint64_t passes, const RoutingCoefficients& c, const double*
            ...);
 }
 
-std::vector<double> scalar_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                  double start_outflow, uint64_t passes) {
-    const size_t n = inflow.size();
-    std::vector<double> outflow = values_to_overwrite(n);
+// Routes `passes` passes in groups of at most `widest`, each group reading the previous one's
+// outflow: `route_group(group, source, target, countdown)` routes values [1, n) of `source`
+// through `group` passes into `target`.
+template <class RouteGroup>
+std::vector<double> grouped_passes(std::span<const double> inflow, double start_outflow,
+                                   uint64_t passes, uint64_t widest, RouteGroup&& route_group) {
+    std::vector<double> outflow = values_to_overwrite(inflow.size());
     outflow[0] = start_outflow;
     const double* source = inflow.data();
     InterruptCountdown countdown;
     for (uint64_t remaining = passes; remaining > 0;) {
-        const uint64_t group = std::min(remaining, passes_per_group);
-        route_group_of<1, 2, 3, 4, 5, 6, 7, 8>(group, c, source, outflow.data(), n, start_outflow,
-                                               countdown);
+        const uint64_t group = std::min(remaining, widest);
+        route_group(group, source, outflow.data(), countdown);
         source = outflow.data();
         remaining -= group;
     }
     return outflow;
+}
+
+std::vector<double> scalar_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                                  double start_outflow, uint64_t passes) {
+    return grouped_passes(
+        inflow, start_outflow, passes, passes_per_group,
+        [&](uint64_t group, const double* source, double* target, InterruptCountdown& countdown) {
+            route_group_of<1, 2, 3, 4, 5, 6, 7, 8>(group, c, source, target, inflow.size(),
+                                                   start_outflow, countdown);
+        });
 }
 
 // A wavefront across vector lanes: global lane k routes pass k, `skew` steps behind lane
@@ -283,23 +295,15 @@ WavefrontGroup avx512_group(uint64_t passes) {
     return passes <= 8 ? avx2_group(passes) : by_vectors[(passes - 1) / 8];
 }
 
-// Routes `passes` passes in groups of at most `widest`, each group reading the previous one's
-// outflow.
+// Routes `passes` passes in wavefront groups of at most `widest`.
 std::vector<double> wavefront_passes(std::span<const double> inflow, const RoutingCoefficients& c,
                                      double start_outflow, uint64_t passes, uint64_t widest,
                                      WavefrontGroup (*routine_for)(uint64_t)) {
-    const size_t n = inflow.size();
-    std::vector<double> outflow = values_to_overwrite(n);
-    outflow[0] = start_outflow;
-    const double* source = inflow.data();
-    InterruptCountdown countdown;
-    for (uint64_t remaining = passes; remaining > 0;) {
-        const uint64_t group = std::min(remaining, widest);
-        routine_for(group)(c, source, outflow.data(), n, start_outflow, group, countdown);
-        source = outflow.data();
-        remaining -= group;
-    }
-    return outflow;
+    return grouped_passes(
+        inflow, start_outflow, passes, widest,
+        [&](uint64_t group, const double* source, double* target, InterruptCountdown& countdown) {
+            routine_for(group)(c, source, target, inflow.size(), start_outflow, group, countdown);
+        });
 }
 
 }  // namespace
