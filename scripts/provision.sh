@@ -69,6 +69,23 @@ toolchain_key() {
   printf '%s\n' "$ROOT" "$SUITE" "${DEBS[@]}" | sha256sum | cut -d' ' -f1
 }
 
+# The unpacked multiarch library folder, the one holding libc.so.6.
+unpacked_libdir() {
+  local libc=("$ROOT"/usr/lib/*/libc.so.6)
+  [[ -f ${libc[0]} ]] || die "libc6 unpacked no libc.so.6"
+  printf '%s\n' "${libc[0]%/libc.so.6}"
+}
+
+# Makes the unpacked interpreter $1 run with the unpacked loader and libraries.
+point_at_unpacked_libraries() {
+  local py=$1 libdir interp
+  libdir=$(unpacked_libdir)
+  interp=$(patchelf --print-interpreter "$py")
+  say "pointing ${py##*/} at the unpacked loader and libraries"
+  run "patchelf" patchelf --set-interpreter "$libdir/${interp##*/}" \
+    --force-rpath --set-rpath "$libdir" "$py"
+}
+
 provision_toolchain() {
   local key py=$ROOT/usr/bin/python3.14
   key=$(toolchain_key)
@@ -124,13 +141,9 @@ EOF
   done
 
   ensure_patchelf
-  local libc=("$ROOT"/usr/lib/*/libc.so.6)
-  [[ -f ${libc[0]} ]] || die "libc6 unpacked no libc.so.6"
-  local libdir=${libc[0]%/libc.so.6} interp
-  interp=$(patchelf --print-interpreter "$py")
-  say "pointing python3.14 at the unpacked loader and libraries"
-  run "patchelf" patchelf --set-interpreter "$libdir/${interp##*/}" \
-    --force-rpath --set-rpath "$libdir" "$py"
+  local libdir
+  libdir=$(unpacked_libdir)
+  point_at_unpacked_libraries "$py"
 
   local inc=$ROOT/usr/include/python3.14
   [[ -f $inc/Python.h ]] || die "missing $inc/Python.h"

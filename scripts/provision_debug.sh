@@ -16,12 +16,9 @@ DEBUG_CHECK='import sys, array, datetime; sys.gettotalrefcount(); sys.getallocat
 
 # The release toolchain's steps patch and complete python3.14; its debug twin needs the same.
 prepare_debug_interpreter() {
-  local py=$ROOT/usr/bin/python3.14d libc=("$ROOT"/usr/lib/*/libc.so.6) libdir interp
-  libdir=${libc[0]%/libc.so.6}
-  interp=$(patchelf --print-interpreter "$py")
-  say "pointing python3.14d at the unpacked loader and libraries"
-  run "patchelf" patchelf --set-interpreter "$libdir/${interp##*/}" \
-    --force-rpath --set-rpath "$libdir" "$py"
+  local py=$ROOT/usr/bin/python3.14d libdir
+  libdir=$(unpacked_libdir)
+  point_at_unpacked_libraries "$py"
   # Debian's python3.14d headers are links into python3.14/, and a compiler looks for the
   # "pyconfig.h" of a linked Python.h beside the link's target: the release configuration. A
   # real copy of the tree with the debug configuration in it keeps Py_DEBUG.

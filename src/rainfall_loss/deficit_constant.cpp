@@ -38,11 +38,11 @@ struct OrderedMinMax {
     bool met_nan = false;
     double min(double x, double y) {
         met_nan |= std::isunordered(x, y);
-        return y < x ? y : x;
+        return ordered_min(x, y);
     }
     double max(double x, double y) {
         met_nan |= std::isunordered(x, y);
-        return y > x ? y : x;
+        return ordered_max(x, y);
     }
 };
 

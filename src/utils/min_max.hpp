@@ -20,20 +20,28 @@ namespace min_max_detail {
 
 }  // namespace min_max_detail
 
-// Ordered operands settle here with one compare and select, equal ones included: the first is
-// returned, which for zeros of opposite signs is a choice that C leaves open (C libraries
-// differ there, and compilers treat fmin as commutative). A NaN operand goes to the library,
-// whose handling of signalling NaN is kept. The only branch is the rare NaN one, so a loop
-// pays no misprediction whichever operand is smaller.
+// The minimum and maximum of operands that are not NaN, by one compare and select, equal ones
+// included: the first is returned, which for zeros of opposite signs is a choice that C leaves
+// open (C libraries differ there, and compilers treat fmin as commutative).
+[[gnu::always_inline]] inline double ordered_min(double x, double y) {
+    return y < x ? y : x;
+}
+
+[[gnu::always_inline]] inline double ordered_max(double x, double y) {
+    return y > x ? y : x;
+}
+
+// A NaN operand goes to the library, whose handling of signalling NaN is kept. The only branch
+// is the rare NaN one, so a loop pays no misprediction whichever operand is smaller.
 [[gnu::always_inline]] inline double min_number(double x, double y) {
     if (!std::isunordered(x, y)) [[likely]]
-        return y < x ? y : x;
+        return ordered_min(x, y);
     return min_max_detail::library_fmin(x, y);
 }
 
 [[gnu::always_inline]] inline double max_number(double x, double y) {
     if (!std::isunordered(x, y)) [[likely]]
-        return y > x ? y : x;
+        return ordered_max(x, y);
     return min_max_detail::library_fmax(x, y);
 }
 
