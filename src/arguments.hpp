@@ -26,8 +26,14 @@ void match_tuple(const char* label, std::span<const char* const> names, size_t r
 template <size_t N>
 class Arguments {
   public:
+    // Every matched value is held for the whole call: instances are read where they live, and
+    // a keyword's only other holder is a dict that Python code may empty meanwhile.
     Arguments(const std::array<const char*, N>& names, const std::array<PyObject*, N>& values)
-        : names_(names), values_(values) {}
+        : names_(names), values_(values) {
+        for (size_t i = 0; i < N; ++i) {
+            if (values[i]) holds_[i] = Ref::borrow(values[i]);
+        }
+    }
 
     // Instances of the module's classes come back as references to their values, valid for
     // the call; everything else as a converted value.
@@ -66,6 +72,7 @@ class Arguments {
 
     const std::array<const char*, N>& names_;
     std::array<PyObject*, N> values_;
+    std::array<Ref, N> holds_;
 };
 
 // The parameter list of one callable, declared once next to its binding.

@@ -8,7 +8,6 @@
 #include "conversions.hpp"
 #include "once.hpp"
 #include "utils/time_series.hpp"
-#include "utils/value_buffers.hpp"
 
 namespace hydrokit::py {
 
@@ -45,12 +44,7 @@ Ref wrap_value(PyTypeObject* type, T value) {
 template <class T>
 void destroy_value(PyObject* self) {
     auto* instance = reinterpret_cast<Instance<T>*>(self);
-    if (instance->constructed) {
-        // A series' values are likely to be followed by another series of the same length.
-        if constexpr (std::is_base_of_v<SeriesFields, T>)
-            give_back(std::move(instance->value.data));
-        instance->value.~T();
-    }
+    if (instance->constructed) instance->value.~T();
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);

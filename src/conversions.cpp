@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "interrupt.hpp"
 #include "once.hpp"
-#include "utils/value_buffers.hpp"
+#include "utils/buffer_pool.hpp"
 
 namespace hydrokit::py {
 
@@ -57,6 +58,7 @@ bool items_are_buffer(PyTypeObject* type) {
 }  // namespace
 
 bool view_double_buffer(PyObject* value, Py_buffer& view) {
+    view.obj = nullptr;
     if (!items_are_buffer(Py_TYPE(value))) return false;
     if (PyObject_GetBuffer(value, &view, PyBUF_FORMAT | PyBUF_ND) < 0) {
         discard_ordinary_error();
@@ -95,29 +97,26 @@ double From<double>::convert(PyObject* value) {
     return item_as_double(value);
 }
 
-std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
+Values From<Values>::convert(PyObject* value) {
     if (PyUnicode_Check(value)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(value)) raise_type_mismatch(value, "Sequence");
-    std::vector<double> values;
+    Values values;
     if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
         const Py_ssize_t size = PySequence_Fast_GET_SIZE(value);
         values = reserved_values(static_cast<size_t>(size));
+        InterruptCountdown countdown;
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(value); ++i) {
             // A list may shrink while an item's __float__ runs, so the size is read each time.
             PyObject* item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
             Ref held = Ref::steal(item);
             values.push_back(item_as_double(item));
+            countdown.add(1);
         }
+        fit_capacity(values);
         return values;
     }
-    Py_buffer view;
-    if (view_double_buffer(value, view)) {
-        const auto* first = static_cast<const double*>(view.buf);
-        values = reserved_values(static_cast<size_t>(view.shape[0]));
-        values.assign(first, first + view.shape[0]);
-        PyBuffer_Release(&view);
-        return values;
-    }
+    HeldBuffer held;
+    if (view_double_buffer(value, held.view)) return copied_values(held.values());
     // The length only sizes the storage, and a sequence may overstate it: the hint is capped
     // so that a false length cannot exhaust memory, and iteration decides the real count.
     constexpr Py_ssize_t largest_hint = Py_ssize_t{1} << 24;
@@ -128,11 +127,15 @@ std::vector<double> From<std::vector<double>>::convert(PyObject* value) {
         values = reserved_values(static_cast<size_t>(std::min(size, largest_hint)));
     }
     Ref iterator = Ref::steal(PyObject_GetIter(value));
+    InterruptCountdown countdown;
     while (PyObject* item = PyIter_Next(iterator.get())) {
         Ref held = Ref::steal(item);
         values.push_back(item_as_double(item));
+        countdown.add(1);
     }
     if (PyErr_Occurred()) throw PythonError{};
+    // Whatever the length hint said, the series keeps room for the values it got.
+    fit_capacity(values);
     return values;
 }
 
@@ -257,7 +260,7 @@ Ref to_python(uint64_t value) {
     return Ref::steal(PyLong_FromUnsignedLongLong(value));
 }
 
-Ref to_python(const std::vector<double>& values) {
+Ref to_python(const Values& values) {
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (size_t i = 0; i < values.size(); ++i) {
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(values[i]).release());

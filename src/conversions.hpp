@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "exceptions.hpp"
+#include "utils/buffer_pool.hpp"
 #include "utils/duration.hpp"
 #include "utils/named_map.hpp"
 
@@ -32,10 +33,24 @@ struct From<double> {
 // Returns false, with no view to release, for anything else; runs no Python code.
 bool view_double_buffer(PyObject* value, Py_buffer& view);
 
+// A buffer view released when it goes out of scope, if one was taken.
+struct HeldBuffer {
+    Py_buffer view{};
+    HeldBuffer() = default;
+    HeldBuffer(const HeldBuffer&) = delete;
+    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    ~HeldBuffer() {
+        if (view.obj) PyBuffer_Release(&view);
+    }
+    std::span<const double> values() const {
+        return {static_cast<const double*>(view.buf), static_cast<size_t>(view.shape[0])};
+    }
+};
+
 // The sequence rule: any sequence but `str`, every item converted as a double.
 template <>
-struct From<std::vector<double>> {
-    static std::vector<double> convert(PyObject* value);
+struct From<Values> {
+    static Values convert(PyObject* value);
 };
 
 template <>
@@ -106,6 +121,23 @@ requires requires {
 }
 struct From<const T*> {
     static const T* convert(PyObject* value) { return &From<T>::convert(value); }
+};
+
+// A value read where it lives inside a Python object, with a reference to that object taken
+// before the value's address: whatever Python code runs later (a subclass's `keys()`, a signal
+// handler emptying the caller's container), the object outlives the call's last read.
+template <class T>
+struct Held {
+    Ref owner;
+    T value;
+};
+
+template <class T>
+struct From<Held<T>> {
+    static Held<T> convert(PyObject* value) {
+        Ref owner = Ref::borrow(value);
+        return {std::move(owner), From<T>::convert(value)};
+    }
 };
 
 // Requires `value` to be a `dict` (or subclass).
@@ -184,7 +216,7 @@ Ref to_python(double value);
 Ref to_python(std::optional<double> value);
 Ref to_python(int64_t value);
 Ref to_python(uint64_t value);
-Ref to_python(const std::vector<double>& values);
+Ref to_python(const Values& values);
 Ref to_python(std::string_view text);
 // A `datetime.timedelta` of whole seconds, normalised to days and seconds.
 Ref timedelta_from_seconds(int64_t seconds);

@@ -8,8 +8,8 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
+#include "utils/buffer_pool.hpp"
 #include "utils/number_format.hpp"
-#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -37,7 +37,7 @@ struct LayerRun {
     double storage_weight;
     size_t first_reservoir;
     size_t reservoir_count;
-    std::vector<double> outflow;
+    Values outflow;
 };
 
 // The weights of `layer`'s reservoirs, after its stability check.
@@ -95,7 +95,7 @@ struct ShortChain {
     double* outflow;
 };
 
-ShortChain short_chain(LayerRun& run, const std::vector<double>& state) {
+ShortChain short_chain(LayerRun& run, const Values& state) {
     ShortChain chain{
         run.gw_fraction,   run.inflow_weight, run.storage_weight, run.reservoir_count, {},
         run.outflow.data()};
@@ -159,9 +159,8 @@ template <bool Pair>
 
 // Routes one layer with a short chain, or two (`Pair`), polling between blocks.
 template <bool Pair>
-void route_short_chains(LayerRun& first, LayerRun* second, const std::vector<double>& rain,
-                        const std::vector<double>& state, std::vector<double>& total, double dt_h,
-                        double discharge_factor) {
+void route_short_chains(LayerRun& first, LayerRun* second, const Values& rain, const Values& state,
+                        Values& total, double dt_h, double discharge_factor) {
     ShortChain a = short_chain(first, state);
     ShortChain b = Pair ? short_chain(*second, state) : ShortChain{};
     in_blocks(rain.size(), steps_between_polls, [&](size_t begin, size_t end) {
@@ -171,8 +170,8 @@ void route_short_chains(LayerRun& first, LayerRun* second, const std::vector<dou
 }
 
 // Routes one layer with a chain too long for registers, polling inside a very long chain.
-void route_long_chain(LayerRun& run, const std::vector<double>& rain, std::vector<double>& state,
-                      std::vector<double>& total, double dt_h, double discharge_factor) {
+void route_long_chain(LayerRun& run, const Values& rain, Values& state, Values& total, double dt_h,
+                      double discharge_factor) {
     double* chain = state.data() + run.first_reservoir;
     const size_t count = run.reservoir_count;
     const size_t block = std::max<size_t>(1, interrupt_interval / count);
@@ -193,7 +192,7 @@ void route_long_chain(LayerRun& run, const std::vector<double>& rain, std::vecto
     });
 }
 
-ContinuousSeries discharge_series(std::vector<double> values, int32_t time_step) {
+ContinuousSeries discharge_series(Values values, int32_t time_step) {
     return ContinuousSeries{{std::move(values), "discharge", time_step}};
 }
 
@@ -216,14 +215,14 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
     const double half = 0.5 * dt_h;
     const double discharge_factor = basin_area * acre_inch_per_hour_in_cfs;
     check_fraction_sum(reservoirs);
-    const std::vector<double>& rain = rainfall.data;
+    const Values& rain = rainfall.data;
     const size_t n = rain.size();
 
     // Every layer is checked and given its reservoirs in order, each reservoir starting at
     // the layer's initial discharge; a chain long enough to take time fills between polls.
     std::vector<LayerRun> runs;
     runs.reserve(reservoirs.size());
-    std::vector<double> state;
+    Values state;
     for (const auto& [name, layer] : reservoirs) {
         runs.push_back(prepare_layer(layer, dt_h, half, state.size(), n));
         const size_t count = runs.back().reservoir_count;
@@ -235,7 +234,7 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
     }
 
     // The layers add to the total in their order, starting from 0.
-    std::vector<double> total = zeroed_values(n);
+    Values total = zeroed_values(n);
     for (size_t k = 0; k < runs.size();) {
         LayerRun& run = runs[k];
         if (run.reservoir_count > register_chain) {

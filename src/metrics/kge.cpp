@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "error.hpp"
+#include "interrupt.hpp"
+#include "utils/buffer_pool.hpp"
 
 namespace hydrokit {
 
@@ -13,9 +15,11 @@ namespace {
 // constant or zero-mean observation from dividing by zero.
 constexpr double guard = 1e-6;
 
-std::vector<double> log_transformed(std::span<const double> values) {
-    std::vector<double> logs(values.size());
-    for (size_t i = 0; i < values.size(); ++i) logs[i] = std::log(values[i] + guard);
+Values log_transformed(std::span<const double> values) {
+    Values logs = values_to_overwrite(values.size());
+    in_blocks(values.size(), interrupt_interval, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) logs[i] = std::log(values[i] + guard);
+    });
     return logs;
 }
 
@@ -26,31 +30,47 @@ double kling_gupta_efficiency(std::span<const double> simulated, std::span<const
     if (observed.empty()) throw ValueError("Observed series is empty.");
     if (simulated.size() != observed.size()) throw ValueError("Series length mismatch.");
     if (use_log) {
-        const std::vector<double> simulated_logs = log_transformed(simulated);
-        const std::vector<double> observed_logs = log_transformed(observed);
+        const Values simulated_logs = log_transformed(simulated);
+        const Values observed_logs = log_transformed(observed);
         return kling_gupta_efficiency(simulated_logs, observed_logs, false);
     }
-    const double count = static_cast<double>(observed.size());
+    const size_t n = observed.size();
+    const double count = static_cast<double>(n);
     // Each sum runs in index order on its own; taken in one loop, the two chains of additions
-    // overlap instead of one waiting for the other.
+    // overlap instead of one waiting for the other. The sums live in locals within a block, so
+    // that no store to them can be mistaken for one to the series.
     double sim_sum = 0.0;
     double obs_sum = 0.0;
-    for (size_t i = 0; i < observed.size(); ++i) {
-        sim_sum += simulated[i];
-        obs_sum += observed[i];
-    }
+    in_blocks(n, interrupt_interval, [&](size_t begin, size_t end) {
+        double sim = sim_sum;
+        double obs = obs_sum;
+        for (size_t i = begin; i < end; ++i) {
+            sim += simulated[i];
+            obs += observed[i];
+        }
+        sim_sum = sim;
+        obs_sum = obs;
+    });
     const double mean_sim = sim_sum / count;
     const double mean_obs = obs_sum / count;
     double sim_squares = 0.0;
     double cross_products = 0.0;
     double obs_squares = 0.0;
-    for (size_t i = 0; i < observed.size(); ++i) {
-        const double sim_deviation = simulated[i] - mean_sim;
-        const double obs_deviation = observed[i] - mean_obs;
-        sim_squares += sim_deviation * sim_deviation;
-        cross_products += obs_deviation * sim_deviation;
-        obs_squares += obs_deviation * obs_deviation;
-    }
+    in_blocks(n, interrupt_interval, [&](size_t begin, size_t end) {
+        double sim = sim_squares;
+        double cross = cross_products;
+        double obs = obs_squares;
+        for (size_t i = begin; i < end; ++i) {
+            const double sim_deviation = simulated[i] - mean_sim;
+            const double obs_deviation = observed[i] - mean_obs;
+            sim += sim_deviation * sim_deviation;
+            cross += obs_deviation * sim_deviation;
+            obs += obs_deviation * obs_deviation;
+        }
+        sim_squares = sim;
+        cross_products = cross;
+        obs_squares = obs;
+    });
 
     // Squares are products: x * x is the correctly rounded square, which pow need not be.
     const double deviation_norms = std::sqrt(obs_squares * sim_squares);

@@ -2,7 +2,7 @@
 
 #include "arguments.hpp"
 #include "classes.hpp"
-#include "doubles.hpp"
+#include "doubles_argument.hpp"
 #include "metrics/kge.hpp"
 
 namespace hydrokit::py {
@@ -14,12 +14,12 @@ constexpr auto kge_parameters = signature("calculate_kge()", 2, "sim", "obs", "u
 PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&] {
         auto arguments = kge_parameters.bind(args, nargsf, kwnames);
-        Doubles simulated = arguments.get<Doubles>(0);
-        std::optional<Doubles> observed = Doubles::view(arguments.value(1));
+        DoublesArgument simulated = arguments.get<DoublesArgument>(0);
+        std::optional<DoublesArgument> observed = DoublesArgument::view(arguments.value(1));
         if (!observed) {
             // Reading `obs` item by item may run Python code that changes the array of `sim`.
             simulated.keep();
-            observed.emplace(arguments.get<Doubles>(1));
+            observed.emplace(arguments.get<DoublesArgument>(1));
         }
         // True, False and numpy's boolean convert without Python code.
         const bool use_log = arguments.get_or<bool>(2, false);

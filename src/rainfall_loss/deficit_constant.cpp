@@ -4,14 +4,15 @@
 #include <cmath>
 #include <vector>
 
+#include "interrupt.hpp"
+#include "utils/buffer_pool.hpp"
 #include "utils/min_max.hpp"
-#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
 namespace {
 
-IncrementalSeries rainfall_series(std::vector<double> values, int32_t time_step) {
+IncrementalSeries rainfall_series(Values values, int32_t time_step) {
     IncrementalSeries series;
     series.data = std::move(values);
     series.kind = "rainfall";
@@ -93,9 +94,9 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
     const size_t n = rainfall.data.size();
     // Sized up front and written through plain pointers, so that the loop's state stays in
     // registers rather than around the growth path of push_back.
-    std::vector<double> excess = values_to_overwrite(n);
-    std::vector<double> loss = values_to_overwrite(n);
-    std::vector<double> deficit_at_end = values_to_overwrite(n);
+    Values excess = values_to_overwrite(n);
+    Values loss = values_to_overwrite(n);
+    Values deficit_at_end = values_to_overwrite(n);
     const double* const rain_in = rainfall.data.data();
 
     // The minimum and maximum ignore a NaN operand, so a NaN parameter does not poison the
@@ -103,8 +104,10 @@ DeficitConstantResult run_deficit_and_constant(const IncrementalSeries& rainfall
     const LossParameters parameters{max_deficit, step_loss_capacity, recovery_fraction};
     const LossOutputs outputs{excess.data(), loss.data(), deficit_at_end.data()};
     double deficit = initial_deficit;
+    InterruptCountdown countdown;
     for (size_t begin = 0; begin < n; begin += steps_per_block) {
         const size_t end = std::min(n, begin + steps_per_block);
+        countdown.add(end - begin);
         OrderedMinMax ordered;
         const double after =
             split_steps(rain_in, begin, end, deficit, parameters, outputs, ordered);

@@ -8,8 +8,8 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
+#include "utils/buffer_pool.hpp"
 #include "utils/min_max.hpp"
-#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 
@@ -78,8 +78,8 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled_fou
 // Adds the unit hydrograph scaled by the rain of the steps `at` (ascending, all within one
 // unit length of the first) to the runoff. Below the last step's start and past the first
 // step's end only some steps reach; there they are added one after another, in order.
-void add_four_steps(std::vector<double>& runoff, const std::vector<double>& unit,
-                    const size_t (&at)[fused_steps], const double (&depths)[fused_steps]) {
+void add_four_steps(Values& runoff, const Values& unit, const size_t (&at)[fused_steps],
+                    const double (&depths)[fused_steps]) {
     const size_t m = unit.size();
     double* q = runoff.data();
     const double* u = unit.data();
@@ -109,12 +109,12 @@ uint64_t translation_ordinate_count(double tc_seconds, double dt_seconds) {
     return static_cast<uint64_t>(count);
 }
 
-std::vector<double> clark_unit_hydrograph(double basin_area, double tc_seconds,
-                                          double storage_seconds, double dt_seconds) {
+Values clark_unit_hydrograph(double basin_area, double tc_seconds, double storage_seconds,
+                             double dt_seconds) {
     const uint64_t m = translation_ordinate_count(tc_seconds, dt_seconds);
     const RoutingCoefficients c =
         routing_coefficients(storage_seconds, reservoir_weighting, dt_seconds);
-    std::vector<double> ordinates;
+    Values ordinates;
     // The start at rest, the translation ordinates and at least one step of recession.
     if (m > ordinates.max_size() - 2) throw std::bad_alloc();
     ordinates.reserve(m + 2);
@@ -170,7 +170,7 @@ std::vector<double> clark_unit_hydrograph(double basin_area, double tc_seconds,
 ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_area,
                               double tc_seconds, double storage_seconds) {
     const double dt_seconds = static_cast<double>(rainfall.time_step);
-    const std::vector<double>& excess = rainfall.data;
+    const Values& excess = rainfall.data;
     ContinuousSeries runoff;
     runoff.kind = "discharge";
     runoff.time_step = rainfall.time_step;
@@ -179,8 +179,7 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
         return runoff;
     }
 
-    const std::vector<double> unit =
-        clark_unit_hydrograph(basin_area, tc_seconds, storage_seconds, dt_seconds);
+    const Values unit = clark_unit_hydrograph(basin_area, tc_seconds, storage_seconds, dt_seconds);
     runoff.data = zeroed_values(excess.size() + unit.size() - 1);
     const size_t m = unit.size();
     InterruptCountdown countdown;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "utils/buffer_pool.hpp"
 #include "utils/time_series.hpp"
 
 namespace hydrokit {
@@ -19,8 +20,8 @@ uint64_t translation_ordinate_count(double tc_seconds, double dt_seconds);
 // value per step), starting from rest, routed through a linear reservoir of storage constant
 // `storage_seconds` until the remaining recession is negligible: the result holds the runoff
 // of one whole inch. Throws ValueError when the recession is too slow to end.
-std::vector<double> clark_unit_hydrograph(double basin_area, double tc_seconds,
-                                          double storage_seconds, double dt_seconds);
+Values clark_unit_hydrograph(double basin_area, double tc_seconds, double storage_seconds,
+                             double dt_seconds);
 
 // Runoff hydrograph (cfs, kind "discharge") of `rainfall` excess (inches per step).
 ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_area,

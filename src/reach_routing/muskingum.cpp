@@ -4,7 +4,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "utils/value_buffers.hpp"
+#include "utils/buffer_pool.hpp"
 
 namespace hydrokit {
 
@@ -83,9 +83,9 @@ void route_group_of(uint64_t passes, const RoutingCoefficients& c, const double*
 // outflow: `route_group(group, source, target, countdown)` routes values [1, n) of `source`
 // through `group` passes into `target`.
 template <class RouteGroup>
-std::vector<double> grouped_passes(std::span<const double> inflow, double start_outflow,
-                                   uint64_t passes, uint64_t widest, RouteGroup&& route_group) {
-    std::vector<double> outflow = values_to_overwrite(inflow.size());
+Values grouped_passes(std::span<const double> inflow, double start_outflow, uint64_t passes,
+                      uint64_t widest, RouteGroup&& route_group) {
+    Values outflow = values_to_overwrite(inflow.size());
     outflow[0] = start_outflow;
     const double* source = inflow.data();
     InterruptCountdown countdown;
@@ -98,8 +98,8 @@ std::vector<double> grouped_passes(std::span<const double> inflow, double start_
     return outflow;
 }
 
-std::vector<double> scalar_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                  double start_outflow, uint64_t passes) {
+Values scalar_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                     double start_outflow, uint64_t passes) {
     return grouped_passes(
         inflow, start_outflow, passes, passes_per_group,
         [&](uint64_t group, const double* source, double* target, InterruptCountdown& countdown) {
@@ -296,9 +296,9 @@ WavefrontGroup avx512_group(uint64_t passes) {
 }
 
 // Routes `passes` passes in wavefront groups of at most `widest`.
-std::vector<double> wavefront_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                     double start_outflow, uint64_t passes, uint64_t widest,
-                                     WavefrontGroup (*routine_for)(uint64_t)) {
+Values wavefront_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                        double start_outflow, uint64_t passes, uint64_t widest,
+                        WavefrontGroup (*routine_for)(uint64_t)) {
     return grouped_passes(
         inflow, start_outflow, passes, widest,
         [&](uint64_t group, const double* source, double* target, InterruptCountdown& countdown) {
@@ -325,8 +325,8 @@ RoutingLanes widest_routing_lanes() {
     return RoutingLanes::scalar;
 }
 
-std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                   double start_outflow, uint64_t passes, RoutingLanes lanes) {
+Values routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                      double start_outflow, uint64_t passes, RoutingLanes lanes) {
     if (inflow.empty()) throw Panic("index out of bounds: the len is 0 but the index is 0");
     // A single value is the start value after any number of passes.
     if (inflow.size() == 1) return {start_outflow};
@@ -343,8 +343,8 @@ std::vector<double> routing_passes(std::span<const double> inflow, const Routing
     return scalar_passes(inflow, c, start_outflow, passes);
 }
 
-std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                   double start_outflow, uint64_t passes) {
+Values routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                      double start_outflow, uint64_t passes) {
     static const RoutingLanes widest = widest_routing_lanes();
     return routing_passes(inflow, c, start_outflow, passes, widest);
 }

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "utils/buffer_pool.hpp"
 #include "utils/time_series.hpp"
 
 namespace hydrokit {
@@ -29,8 +30,8 @@ inline double route_step(const RoutingCoefficients& c, double previous_outflow, 
 // `passes` routing passes, each one's outflow the next one's inflow: as many outflow values
 // as inflow values, the first being `start_outflow` after every pass. Throws Panic for an
 // empty inflow, which has no first value to pair with the start; polls for interruption.
-std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                   double start_outflow, uint64_t passes);
+Values routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                      double start_outflow, uint64_t passes);
 
 // The vector instructions the passes can be routed with; every choice gives the same values.
 enum class RoutingLanes { scalar, avx2, avx512 };
@@ -39,8 +40,8 @@ enum class RoutingLanes { scalar, avx2, avx512 };
 RoutingLanes widest_routing_lanes();
 
 // The same passes with the given instructions, which the processor must offer.
-std::vector<double> routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
-                                   double start_outflow, uint64_t passes, RoutingLanes lanes);
+Values routing_passes(std::span<const double> inflow, const RoutingCoefficients& c,
+                      double start_outflow, uint64_t passes, RoutingLanes lanes);
 
 // Weightings outside [0, 0.5] (or NaN) still route, but deserve a word to the caller.
 bool x_in_recommended_range(double x);

@@ -8,13 +8,13 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "utils/value_buffers.hpp"
+#include "utils/buffer_pool.hpp"
 
 namespace hydrokit {
 
 namespace {
 
-ContinuousSeries series(std::vector<double> data, int32_t time_step, const char* kind) {
+ContinuousSeries series(Values data, int32_t time_step, const char* kind) {
     ContinuousSeries result;
     result.data = std::move(data);
     result.kind = kind;
@@ -96,10 +96,10 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     const size_t n = inflow.data.size();
     const int32_t dt = inflow.time_step;
 
-    std::vector<double> storage_out = reserved_values(n);
-    std::vector<double> elevation_out = reserved_values(n);
-    std::vector<double> total_out = reserved_values(n);
-    std::vector<std::vector<double>> outlet_out(outlets.size());
+    Values storage_out = reserved_values(n);
+    Values elevation_out = reserved_values(n);
+    Values total_out = reserved_values(n);
+    std::vector<Values> outlet_out(outlets.size());
     for (auto& values : outlet_out) values = reserved_values(n);
 
     elevation_out.push_back(initial_elevation);

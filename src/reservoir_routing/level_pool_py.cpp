@@ -20,10 +20,11 @@ PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t na
         const auto& inflow = arguments.get<ContinuousSeries>(0);
         const double initial_elevation = arguments.get<double>(1);
         const auto& curve = arguments.get<ElevationStorage>(2);
-        const auto outlets = arguments.get<NamedMap<DischargeRef>>(3);
-        // The outlets are read where they live. A copy of the dict holds them for the whole
-        // run, so that a signal handler emptying the caller's dict cannot free one.
-        const Ref held_outlets = Ref::steal(PyDict_Copy(arguments.value(3)));
+        // The outlets are read where they live, each held from the moment it is converted.
+        const auto held_outlets = arguments.get<NamedMap<Held<DischargeRef>>>(3);
+        NamedMap<DischargeRef> outlets;
+        outlets.reserve(held_outlets.size());
+        for (const auto& [name, outlet] : held_outlets) outlets.emplace_back(name, outlet.value);
         return to_python(
             hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets));
     });

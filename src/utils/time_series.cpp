@@ -6,8 +6,8 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
+#include "utils/buffer_pool.hpp"
 #include "utils/number_format.hpp"
-#include "utils/value_buffers.hpp"
 
 namespace hydrokit {
 

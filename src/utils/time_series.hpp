@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "utils/buffer_pool.hpp"
 #include "utils/duration.hpp"
 
 namespace hydrokit {
@@ -16,7 +17,7 @@ inline constexpr std::array<std::string_view, 4> series_kinds = {"discharge", "r
                                                                  "elevation", "volume"};
 
 struct SeriesFields {
-    std::vector<double> data;
+    Values data;
     std::string kind;
     int32_t time_step = 1;  // whole seconds, at least 1
 };

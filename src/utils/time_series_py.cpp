@@ -1,7 +1,7 @@
 #include "utils/time_series_py.hpp"
 
 #include "arguments.hpp"
-#include "values_buffer.hpp"
+#include "buffer_export.hpp"
 
 namespace hydrokit::py {
 
@@ -13,7 +13,7 @@ Ref construct(PyTypeObject* type, const Signature<3>& parameters, PyObject* args
               PyObject* kwargs) {
     auto arguments = parameters.bind(args, kwargs);
     Series series;
-    series.data = arguments.template get<std::vector<double>>(0);
+    series.data = arguments.template get<Values>(0);
     const Timedelta step = arguments.template get<Timedelta>(1);
     series.kind = arguments.template get<std::string>(2);
     check_kind(series.kind);
@@ -28,7 +28,7 @@ PyObject* get_time_step(PyObject* self, void*) {
 
 template <class Series>
 int get_buffer(PyObject* self, Py_buffer* view, int flags) {
-    const std::vector<double>* values = nullptr;
+    const Values* values = nullptr;
     const int status = guarded([&] {
         values = &value_of<Series>(self).data;
         return 0;

@@ -27,7 +27,7 @@ std::vector<double> passes_one_by_one(std::vector<double> inflow, const RoutingC
 }
 
 // Equal bit for bit, except that any NaN matches any NaN.
-bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
+bool same_values(std::span<const double> a, std::span<const double> b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         const bool both_nan = std::isnan(a[i]) && std::isnan(b[i]);

@@ -11,9 +11,9 @@ using hydrokit::ValueError;
 
 namespace {
 
-ContinuousSeries series(std::vector<double> data, int32_t step) {
+ContinuousSeries series(std::initializer_list<double> data, int32_t step) {
     ContinuousSeries s;
-    s.data = std::move(data);
+    s.data = data;
     s.kind = "discharge";
     s.time_step = step;
     return s;
@@ -64,7 +64,7 @@ CORE_TEST(value_at_of_nan_offset) {
 }
 
 CORE_TEST(span_uses_64_bit_arithmetic) {
-    const auto s = series(std::vector<double>(3, 0.0), 2147483647);
+    const auto s = series({0.0, 0.0, 0.0}, 2147483647);
     CHECK(s.span() == 2 * int64_t{2147483647});
 }
 

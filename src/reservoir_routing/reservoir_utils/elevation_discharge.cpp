@@ -5,8 +5,7 @@
 
 namespace hydrokit {
 
-ElevationDischarge ElevationDischarge::checked(std::vector<double> elevation,
-                                               std::vector<double> discharge) {
+ElevationDischarge ElevationDischarge::checked(Values elevation, Values discharge) {
     if (elevation.size() != discharge.size()) {
         throw ValueError("`elevation` and `discharge` must have the same length");
     }

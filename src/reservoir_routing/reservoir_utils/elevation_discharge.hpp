@@ -3,15 +3,17 @@
 
 #include <vector>
 
+#include "utils/buffer_pool.hpp"
+
 namespace hydrokit {
 
 struct ElevationDischarge {
-    std::vector<double> elevation;  // strictly increasing, at least two points
-    std::vector<double> discharge;  // paired with `elevation`, non-decreasing
+    Values elevation;  // strictly increasing, at least two points
+    Values discharge;  // paired with `elevation`, non-decreasing
 
     // Checks pairing, length and ordering (ValueError), so that a built curve always passes
     // the checks of `linear_interpolate`.
-    static ElevationDischarge checked(std::vector<double> elevation, std::vector<double> discharge);
+    static ElevationDischarge checked(Values elevation, Values discharge);
 };
 
 }  // namespace hydrokit

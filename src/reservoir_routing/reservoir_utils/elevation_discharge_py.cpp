@@ -12,8 +12,8 @@ constexpr auto constructor_parameters =
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         auto arguments = constructor_parameters.bind(args, kwargs);
-        auto elevation = arguments.get<std::vector<double>>(0);
-        auto discharge = arguments.get<std::vector<double>>(1);
+        auto elevation = arguments.get<Values>(0);
+        auto discharge = arguments.get<Values>(1);
         return wrap_value(type,
                           ElevationDischarge::checked(std::move(elevation), std::move(discharge)));
     });

@@ -6,8 +6,7 @@
 
 namespace hydrokit {
 
-ElevationStorage ElevationStorage::checked(std::vector<double> elevation,
-                                           std::vector<double> storage) {
+ElevationStorage ElevationStorage::checked(Values elevation, Values storage) {
     if (elevation.size() != storage.size()) {
         throw ValueError("`elevation` and `storage` must have the same length");
     }

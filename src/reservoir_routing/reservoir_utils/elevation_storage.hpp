@@ -4,15 +4,17 @@
 #include <optional>
 #include <vector>
 
+#include "utils/buffer_pool.hpp"
+
 namespace hydrokit {
 
 struct ElevationStorage {
-    std::vector<double> elevation;  // strictly increasing
-    std::vector<double> storage;    // paired with `elevation`, strictly increasing
+    Values elevation;  // strictly increasing
+    Values storage;    // paired with `elevation`, strictly increasing
 
     // Checks the pairing and the ordering of both vectors (ValueError). A curve of fewer
     // than two points is accepted here; its lookups fail.
-    static ElevationStorage checked(std::vector<double> elevation, std::vector<double> storage);
+    static ElevationStorage checked(Values elevation, Values storage);
 
     // ValueError when `elevation` is off the curve.
     double storage_at(double elevation) const;

@@ -15,8 +15,8 @@ constexpr auto get_elevation_parameters =
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] {
         auto arguments = constructor_parameters.bind(args, kwargs);
-        auto elevation = arguments.get<std::vector<double>>(0);
-        auto storage = arguments.get<std::vector<double>>(1);
+        auto elevation = arguments.get<Values>(0);
+        auto storage = arguments.get<Values>(1);
         return wrap_value(type,
                           ElevationStorage::checked(std::move(elevation), std::move(storage)));
     });

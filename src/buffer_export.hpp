@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "ref.hpp"
+#include "utils/buffer_pool.hpp"
 
 namespace hydrokit::py {
 
 // Fills `view` with the one-dimensional, read-only doubles of `values`, owned by `owner`, which
 // the view keeps alive. Returns 0, or -1 with BufferError set when a writable buffer is asked.
-int export_values(PyObject* owner, const std::vector<double>& values, Py_buffer* view, int flags);
+int export_values(PyObject* owner, const Values& values, Py_buffer* view, int flags);
 
 // Frees what `export_values` allocated for the view.
 void release_values(PyObject* owner, Py_buffer* view);

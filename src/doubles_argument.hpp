@@ -13,31 +13,31 @@ namespace hydrokit::py {
 // (numpy array, array.array, memoryview), otherwise copied by the sequence rule. A view equals
 // the copy only while no Python code runs, so a binding calls `keep()` before any conversion
 // that may run Python code.
-class Doubles {
+class DoublesArgument {
   public:
-    explicit Doubles(std::vector<double> values) : owned_(std::move(values)), values_(owned_) {}
-    Doubles(Doubles&& other) noexcept;
-    Doubles& operator=(Doubles&&) = delete;
-    ~Doubles();
+    explicit DoublesArgument(Values values) : owned_(std::move(values)), values_(owned_) {}
+    DoublesArgument(DoublesArgument&& other) noexcept;
+    DoublesArgument& operator=(DoublesArgument&&) = delete;
+    ~DoublesArgument();
 
     // The value's buffer, viewed without running Python code, or nothing when it is not a
     // one-dimensional C-contiguous array of native doubles of an exact array type.
-    static std::optional<Doubles> view(PyObject* value);
+    static std::optional<DoublesArgument> view(PyObject* value);
 
     std::span<const double> values() const { return values_; }
     // Turns a view into a private copy.
     void keep();
 
   private:
-    Doubles() = default;
-    std::vector<double> owned_;
+    DoublesArgument() = default;
+    Values owned_;
     Py_buffer buffer_{};
     std::span<const double> values_;
 };
 
 template <>
-struct From<Doubles> {
-    static Doubles convert(PyObject* value);
+struct From<DoublesArgument> {
+    static DoublesArgument convert(PyObject* value);
 };
 
 }  // namespace hydrokit::py

@@ -1,4 +1,4 @@
-#include "values_buffer.hpp"
+#include "buffer_export.hpp"
 
 namespace hydrokit::py {
 
@@ -9,7 +9,7 @@ double no_values = 0.0;
 
 }  // namespace
 
-int export_values(PyObject* owner, const std::vector<double>& values, Py_buffer* view, int flags) {
+int export_values(PyObject* owner, const Values& values, Py_buffer* view, int flags) {
     if (flags & PyBUF_WRITABLE) {
         PyErr_SetString(PyExc_BufferError, "series values are read-only");
         view->obj = nullptr;

@@ -1,0 +1,173 @@
+#include "utils/buffer_pool.hpp"
+
+#include <sys/mman.h>
+
+#include <array>
+#include <mutex>
+
+#include "interrupt.hpp"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define HYDROKIT_POISON(address, bytes) ASAN_POISON_MEMORY_REGION(address, bytes)
+#define HYDROKIT_UNPOISON(address, bytes) ASAN_UNPOISON_MEMORY_REGION(address, bytes)
+// A poisoned page after every block catches reads past its end.
+constexpr size_t guard_bytes = 4096;
+#else
+#define HYDROKIT_POISON(address, bytes) ((void)(address), (void)(bytes))
+#define HYDROKIT_UNPOISON(address, bytes) ((void)(address), (void)(bytes))
+constexpr size_t guard_bytes = 0;
+#endif
+
+namespace hydrokit {
+
+namespace {
+
+constexpr size_t page_bytes = 4096;
+// At most this many idle buffers, so that a search stays a handful of comparisons.
+constexpr size_t most_kept_buffers = 8;
+
+// The whole pages that hold `count` values.
+size_t block_bytes(size_t count) {
+    return (count * sizeof(double) + page_bytes - 1) / page_bytes * page_bytes;
+}
+
+struct Block {
+    void* address = nullptr;
+    size_t bytes = 0;
+};
+
+class Pool {
+  public:
+    // A kept block of exactly `bytes`, or null.
+    void* take(size_t bytes) {
+        const std::lock_guard guard(lock_);
+        for (size_t i = count_; i-- > 0;) {
+            if (blocks_[i].bytes != bytes) continue;
+            void* address = blocks_[i].address;
+            remove(i);
+            return address;
+        }
+        return nullptr;
+    }
+
+    // Keeps `block`; returns the blocks that no longer fit, oldest first, for the caller to
+    // unmap outside the lock.
+    std::array<Block, most_kept_buffers + 1> keep(Block block) {
+        std::array<Block, most_kept_buffers + 1> dropped{};
+        size_t dropped_count = 0;
+        const std::lock_guard guard(lock_);
+        if (block.bytes > most_kept_bytes) {
+            dropped[0] = block;
+            return dropped;
+        }
+        while (count_ == most_kept_buffers || bytes_ + block.bytes > most_kept_bytes) {
+            dropped[dropped_count++] = blocks_[0];
+            remove(0);
+        }
+        blocks_[count_++] = block;
+        bytes_ += block.bytes;
+        return dropped;
+    }
+
+    size_t bytes() {
+        const std::lock_guard guard(lock_);
+        return bytes_;
+    }
+
+  private:
+    void remove(size_t index) {
+        bytes_ -= blocks_[index].bytes;
+        for (size_t i = index + 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
+        --count_;
+    }
+
+    std::mutex lock_;
+    // Oldest first: when the pool is full, the block that waited longest goes.
+    std::array<Block, most_kept_buffers> blocks_{};
+    size_t count_ = 0;
+    size_t bytes_ = 0;
+};
+
+// Never destroyed: a series that dies while the process exits may still give its block back.
+Pool& pool() {
+    static Pool* const shared = new Pool;
+    return *shared;
+}
+
+void unmap(Block block) {
+    if (block.address == nullptr) return;
+    HYDROKIT_UNPOISON(block.address, block.bytes + guard_bytes);
+    munmap(block.address, block.bytes + guard_bytes);
+}
+
+}  // namespace
+
+double* BufferAllocator::allocate(size_t count) {
+    if (count > std::allocator_traits<std::allocator<double>>::max_size({})) {
+        throw std::bad_array_new_length();
+    }
+    if (count < smallest_pooled_values) {
+        return static_cast<double*>(::operator new(count * sizeof(double)));
+    }
+    const size_t bytes = block_bytes(count);
+    void* address = pool().take(bytes);
+    if (address == nullptr) {
+        address = mmap(nullptr, bytes + guard_bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (address == MAP_FAILED) throw std::bad_alloc();
+        HYDROKIT_POISON(static_cast<char*>(address) + bytes, guard_bytes);
+    }
+    HYDROKIT_UNPOISON(address, count * sizeof(double));
+    HYDROKIT_POISON(static_cast<char*>(address) + count * sizeof(double),
+                    bytes - count * sizeof(double));
+    return static_cast<double*>(address);
+}
+
+void BufferAllocator::deallocate(double* values, size_t count) noexcept {
+    if (count < smallest_pooled_values) {
+        ::operator delete(values, count * sizeof(double));
+        return;
+    }
+    const size_t bytes = block_bytes(count);
+    // An idle block is poisoned: any read of it is a read of freed memory.
+    HYDROKIT_POISON(values, bytes);
+    for (Block dropped : pool().keep({values, bytes})) unmap(dropped);
+}
+
+Values reserved_values(size_t capacity) {
+    Values values;
+    values.reserve(capacity);
+    return values;
+}
+
+Values zeroed_values(size_t count) {
+    return Values(count, 0.0);
+}
+
+Values values_to_overwrite(size_t count) {
+    Values values;
+    values.resize(count);
+    return values;
+}
+
+Values copied_values(std::span<const double> values) {
+    Values copy = reserved_values(values.size());
+    in_blocks(values.size(), interrupt_interval, [&](size_t begin, size_t end) {
+        copy.insert(copy.end(), values.begin() + begin, values.begin() + end);
+    });
+    return copy;
+}
+
+void fit_capacity(Values& values) {
+    if (values.capacity() == values.size()) return;
+    Values fitted = reserved_values(values.size());
+    fitted.assign(values.begin(), values.end());
+    values = std::move(fitted);
+}
+
+size_t kept_bytes() {
+    return pool().bytes();
+}
+
+}  // namespace hydrokit
