@@ -112,8 +112,4 @@ void set_unexpected_error(const char* what) {
     set_error(Panic(what));
 }
 
-void install_interrupt_poll() {
-    interrupt_poll.store([] { return PyErr_CheckSignals() != 0; }, std::memory_order_relaxed);
-}
-
 }  // namespace hydrokit::py

@@ -39,10 +39,6 @@ void set_error(const RuntimeError& error);
 void set_error(const Panic& panic);
 void set_unexpected_error(const char* what);
 
-// Lets long computations of the core stop when a signal handler raises (PyErr_CheckSignals,
-// which may also run a scheduled garbage collection).
-void install_interrupt_poll();
-
 // Runs one binding body and converts every failure into a set Python exception and the error
 // return of the slot: null for objects, -1 for status codes. No C++ exception crosses into the
 // interpreter.

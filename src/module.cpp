@@ -10,6 +10,7 @@
 #include "reservoir_routing/reservoir_utils/discharge_info_py.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_discharge_py.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
+#include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {

@@ -1,6 +1,7 @@
 #include "baseflow/linear_reservoir_py.hpp"
 
 #include "arguments.hpp"
+#include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -66,7 +67,14 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
         const double basin_area = arguments.get<double>(0);
         const auto& rainfall = arguments.get<IncrementalSeries>(1);
         const auto reservoirs = arguments.get<NamedMap<LinearReservoir>>(2);
-        Baseflow baseflow = route_linear_reservoirs(basin_area, rainfall, reservoirs);
+        uint64_t chained = 1;
+        for (const auto& [name, layer] : reservoirs) {
+            const uint64_t room = UINT64_MAX - chained;
+            chained = layer.num_reservoir > room ? UINT64_MAX : chained + layer.num_reservoir;
+        }
+        Baseflow baseflow = unlocked(work_of(rainfall.data.size(), chained), [&] {
+            return route_linear_reservoirs(basin_area, rainfall, reservoirs);
+        });
         Ref total = to_python(std::move(baseflow.total));
         Ref layers = to_python(std::move(baseflow.layers));
         return Ref::steal(PyTuple_Pack(2, total.get(), layers.get()));

@@ -4,6 +4,7 @@
 #include "classes.hpp"
 #include "doubles_argument.hpp"
 #include "metrics/kge.hpp"
+#include "unlocked.hpp"
 
 namespace hydrokit::py {
 
@@ -23,7 +24,9 @@ PyObject* calculate_kge(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
         }
         // True, False and numpy's boolean convert without Python code.
         const bool use_log = arguments.get_or<bool>(2, false);
-        return to_python(kling_gupta_efficiency(simulated.values(), observed->values(), use_log));
+        return to_python(unlocked(observed->values().size(), [&] {
+            return kling_gupta_efficiency(simulated.values(), observed->values(), use_log);
+        }));
     });
 }
 

@@ -1,6 +1,7 @@
 #include "rainfall_loss/deficit_constant_py.hpp"
 
 #include "arguments.hpp"
+#include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -41,8 +42,10 @@ PyObject* run_deficit_and_constant(PyObject*, PyObject* const* args, Py_ssize_t 
         const double constant_loss_per_hr = arguments.get<double>(3);
         const auto time_to_dry = arguments.get<Timedelta>(4);
         const double time_to_dry_seconds = time_to_dry.duration().as_seconds();
-        return to_python(hydrokit::run_deficit_and_constant(
-            rainfall, initial_deficit, max_deficit, constant_loss_per_hr, time_to_dry_seconds));
+        return to_python(unlocked(rainfall.data.size(), [&] {
+            return hydrokit::run_deficit_and_constant(rainfall, initial_deficit, max_deficit,
+                                                      constant_loss_per_hr, time_to_dry_seconds);
+        }));
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "arguments.hpp"
 #include "rainfall_transform/clark_uh.hpp"
+#include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -20,7 +21,12 @@ PyObject* run_clark_uh(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
         const auto storage_r = arguments.get<Timedelta>(3);
         const double tc_seconds = tc.duration().as_seconds();
         const double storage_seconds = storage_r.duration().as_seconds();
-        return to_python(hydrokit::run_clark_uh(rainfall, basin_area, tc_seconds, storage_seconds));
+        // Each rainfall step adds the whole unit hydrograph, about as long as tc and storage.
+        const uint64_t ordinates =
+            work_count((tc_seconds + storage_seconds) / rainfall.time_step) + 1;
+        return to_python(unlocked(work_of(rainfall.data.size() + 1, ordinates), [&] {
+            return hydrokit::run_clark_uh(rainfall, basin_area, tc_seconds, storage_seconds);
+        }));
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "arguments.hpp"
 #include "reach_routing/muskingum.hpp"
+#include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -23,8 +24,11 @@ PyObject* run_muskingum_routing(PyObject*, PyObject* const* args, Py_ssize_t nar
         // The advice comes before k's sign is looked at: a warning turned into an error wins.
         if (!x_in_recommended_range(x)) warn(x_range_advice);
         const double k_seconds = k.duration().as_seconds();
-        return to_python(
-            hydrokit::run_muskingum_routing(inflow, k_seconds, x, sub_reaches, initial_outflow));
+        const uint64_t passes = sub_reaches > 0 ? static_cast<uint64_t>(sub_reaches) : 0;
+        return to_python(unlocked(work_of(inflow.data.size(), passes), [&] {
+            return hydrokit::run_muskingum_routing(inflow, k_seconds, x, sub_reaches,
+                                                   initial_outflow);
+        }));
     });
 }
 

@@ -3,6 +3,7 @@
 #include "arguments.hpp"
 #include "reservoir_routing/reservoir_utils/discharge_info_py.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
+#include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -25,8 +26,11 @@ PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t na
         NamedMap<DischargeRef> outlets;
         outlets.reserve(held_outlets.size());
         for (const auto& [name, outlet] : held_outlets) outlets.emplace_back(name, outlet.value);
-        return to_python(
-            hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets));
+        // The pool is integrated second by second between recorded steps.
+        const uint64_t seconds = inflow.time_step > 0 ? static_cast<uint64_t>(inflow.time_step) : 1;
+        return to_python(unlocked(work_of(inflow.data.size(), seconds), [&] {
+            return hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets);
+        }));
     });
 }
 

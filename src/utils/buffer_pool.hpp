@@ -37,7 +37,6 @@ struct BufferAllocator {
         using other = BufferAllocator;
     };
 
-
     double* allocate(size_t count);
     void deallocate(double* values, size_t count) noexcept;
 

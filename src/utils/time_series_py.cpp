@@ -2,6 +2,7 @@
 
 #include "arguments.hpp"
 #include "buffer_export.hpp"
+#include "unlocked.hpp"
 
 namespace hydrokit::py {
 
@@ -104,7 +105,10 @@ PyObject* incremental_disaggregate(PyObject* self, PyObject* const* args, Py_ssi
     return guarded([&] {
         auto arguments = disaggregate_parameters.bind(args, nargs, kwnames);
         const int32_t target_step = arguments.get<int32_t>(0);
-        return to_python(value_of<IncrementalSeries>(self).disaggregate(target_step));
+        const IncrementalSeries& series = value_of<IncrementalSeries>(self);
+        const uint64_t parts = target_step > 0 ? series.time_step / target_step + 1 : 1;
+        return to_python(unlocked(work_of(series.data.size(), parts),
+                                  [&] { return series.disaggregate(target_step); }));
     });
 }
 
