@@ -100,11 +100,8 @@ def main():
               "paused while timing, 10^6 hourly values unless the case says otherwise. "
               "Ratio = peer time / hydrokit time, so above 1 means hydrokit is faster. Values: "
               "'identical' is bit for bit against hydrokit over every output.")
-    if "MALLOC_TRIM_THRESHOLD_" in os.environ:
-        method += (" The C library is kept from handing freed memory back to the kernel "
-                   "(MALLOC_TRIM_THRESHOLD_ and MALLOC_MMAP_THRESHOLD_, set by make bench), so "
-                   "that no contender pays page faults for memory another one freed; hydrokit's "
-                   "own reuse of large buffers gains it nothing here.")
+    method += (" Every contender runs with the C library's default allocator settings, as in "
+               "a user's script.")
     text = "\n\n".join([
         "# Benchmark results",
         "Written by `make bench` (bench/run.py); do not edit by hand.",
