@@ -51,16 +51,12 @@ class Pool {
         return nullptr;
     }
 
-    // Keeps `block`; returns the blocks that no longer fit, oldest first, for the caller to
-    // unmap outside the lock.
-    std::array<Block, most_kept_buffers + 1> keep(Block block) {
-        std::array<Block, most_kept_buffers + 1> dropped{};
+    // Keeps `block`, of at most `most_kept_bytes`; returns the blocks that no longer fit,
+    // oldest first, for the caller to unmap outside the lock.
+    std::array<Block, most_kept_buffers> keep(Block block) {
+        std::array<Block, most_kept_buffers> dropped{};
         size_t dropped_count = 0;
         const std::lock_guard guard(lock_);
-        if (block.bytes > most_kept_bytes) {
-            dropped[0] = block;
-            return dropped;
-        }
         while (count_ == most_kept_buffers || bytes_ + block.bytes > most_kept_bytes) {
             dropped[dropped_count++] = blocks_[0];
             remove(0);
@@ -95,9 +91,12 @@ Pool& pool() {
     return *shared;
 }
 
-void unmap(Block block) {
+// Unmaps `block`, whose bytes from `poisoned_from` on may be poisoned: the kernel may hand the
+// same addresses to the next mapping, which must start out addressable.
+void unmap(Block block, size_t poisoned_from = 0) {
     if (block.address == nullptr) return;
-    HYDROKIT_UNPOISON(block.address, block.bytes + guard_bytes);
+    HYDROKIT_UNPOISON(static_cast<char*>(block.address) + poisoned_from,
+                      block.bytes - poisoned_from + guard_bytes);
     munmap(block.address, block.bytes + guard_bytes);
 }
 
@@ -111,16 +110,15 @@ double* BufferAllocator::allocate(size_t count) {
         return static_cast<double*>(::operator new(count * sizeof(double)));
     }
     const size_t bytes = block_bytes(count);
-    void* address = pool().take(bytes);
-    if (address == nullptr) {
-        address = mmap(nullptr, bytes + guard_bytes, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (address == MAP_FAILED) throw std::bad_alloc();
-        HYDROKIT_POISON(static_cast<char*>(address) + bytes, guard_bytes);
+    const size_t used = count * sizeof(double);
+    if (void* kept = pool().take(bytes)) {
+        HYDROKIT_UNPOISON(kept, used);
+        return static_cast<double*>(kept);
     }
-    HYDROKIT_UNPOISON(address, count * sizeof(double));
-    HYDROKIT_POISON(static_cast<char*>(address) + count * sizeof(double),
-                    bytes - count * sizeof(double));
+    void* address = mmap(nullptr, bytes + guard_bytes, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (address == MAP_FAILED) throw std::bad_alloc();
+    HYDROKIT_POISON(static_cast<char*>(address) + used, bytes - used + guard_bytes);
     return static_cast<double*>(address);
 }
 
@@ -130,7 +128,12 @@ void BufferAllocator::deallocate(double* values, size_t count) noexcept {
         return;
     }
     const size_t bytes = block_bytes(count);
-    // An idle block is poisoned: any read of it is a read of freed memory.
+    if (bytes > most_kept_bytes) {
+        unmap({values, bytes}, count * sizeof(double));
+        return;
+    }
+    // An idle block is poisoned, before another thread can take it: any read of it is a read
+    // of freed memory.
     HYDROKIT_POISON(values, bytes);
     for (Block dropped : pool().keep({values, bytes})) unmap(dropped);
 }
