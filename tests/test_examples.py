@@ -99,7 +99,7 @@ def test_calibration_fits_the_wilson_flood(tmp_path):
 
 def ensemble_rows(output, modes):
     rows = {mode: row(mode, output) for mode in modes}
-    # workers, tasks, start-up s, run s, sets/s, speed-up, mean KGE
+    # workers, tasks, start-up s, run s, storm runs/s, speed-up, mean KGE
     assert all(len(numbers) == 7 for numbers in rows.values()), output
     assert f"identical in {len(modes)} modes: {', '.join(modes)}" in output
     assert len({numbers[-1] for numbers in rows.values()}) == 1
@@ -108,14 +108,15 @@ def ensemble_rows(output, modes):
 
 def test_ensemble_local_modes_give_the_same_kge(tmp_path):
     output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
-                         "--workers", "2", "--modes", "serial,processes")
-    assert "12 parameter sets x 2 storms = 24 runs" in output
+                         "--workers", "2", "--modes", "serial,threads,processes")
+    assert "12 parameter sets x 2 storms = 24 storm runs" in output
     assert "pickling a series raises TypeError: cannot pickle" in output
-    rows = ensemble_rows(output, ["serial", "processes"])
+    rows = ensemble_rows(output, ["serial", "threads", "processes"])
     assert rows["serial"][:2] == [1, 4]  # 12 sets in chunks of 3
     assert rows["serial"][5] == 1.0
-    assert rows["processes"][:2] == [2, 6]  # 12 sets in chunks of 2
-    assert rows["processes"][5] > 0
+    for pool in ("threads", "processes"):
+        assert rows[pool][:2] == [2, 6]  # 12 sets in chunks of 2
+        assert rows[pool][5] > 0
 
 
 @pytest.mark.skipif(bool(missing("dask.distributed")), reason=str(missing("dask.distributed")))
