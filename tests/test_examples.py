@@ -136,3 +136,21 @@ def test_ensemble_scores_the_true_parameters_near_one(monkeypatch):
     # The gauge records are the true set's hydrographs with 5 % rating noise.
     assert all(0.9 < score < 1.0 for score in true_scores), true_scores
     assert all(len(storm["observed"]) == ensemble.WINDOW_STEPS for storm in storms)
+
+
+@pytest.mark.parametrize("modes", [
+    "serial,threads",
+    pytest.param("serial,dask", marks=pytest.mark.skipif(bool(missing("dask")),
+                                                         reason=str(missing("dask")))),
+])
+def test_long_record_gives_the_same_outlet_record_in_every_mode(tmp_path, modes):
+    output = run_example("long_record.py", tmp_path, "--basins", "4", "--years", "2",
+                         "--workers", "2", "--modes", modes)
+    assert "4 sub-basins x 2 years hourly (17,520 steps each)" in output
+    serial, pool = (row(mode, output) for mode in modes.split(","))
+    # workers, start-up s, run s, basins/s, speed-up
+    assert serial[0] == 1 and serial[4] == 1.0
+    assert pool[0] == 2 and pool[4] > 0
+    assert f"outlet record identical in 2 modes: {modes.replace(',', ', ')}" in output
+    # Losses and the water still held in the ground at the end: less comes out than fell.
+    assert 0.2 < number_after("runoff ratio", output) < 1.0
