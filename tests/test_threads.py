@@ -41,8 +41,6 @@ OUTLETS = {
 }
 LAYERS = {"interflow": hydrokit.baseflow.LinearReservoir(18 * HOUR, 0.3, 1.0, 3),
           "groundwater": hydrokit.baseflow.LinearReservoir(12 * DAY, 0.5, 4.0, 3)}
-
-
 INFLOW = {hours: Continuous(150.0 + 100.0 * np.sin(np.arange(hours) / 10.0), HOUR, "discharge")
           for hours in (72, 720)}
 DEEP = {"deep": hydrokit.baseflow.LinearReservoir(30 * DAY, 0.5, 1.0, 300)}
