@@ -9,7 +9,7 @@ CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 # and its tests need none of these.
 DEMO_PACKAGES = matplotlib scipy dask distributed
 DEMO_STAMP = .venv/.demo-packages
-EXAMPLES = basin reservoir calibration ensemble
+EXAMPLES = basin reservoir calibration ensemble long_record
 
 build:
 	@scripts/provision.sh >/dev/null

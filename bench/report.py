@@ -43,6 +43,27 @@ def timing_table(rows):
     return table(header, cells)
 
 
+def threads_table(rows):
+    header = ["work", "hydrokit, 4 in sequence", "on 2 threads", "ratio", "target", "met",
+              "peer", "peer, 4 in sequence", "on 2 threads", "ratio", "values"]
+    cells = [[row["case"], duration(row["medians"]["hydrokit in sequence"]),
+              duration(row["medians"]["hydrokit on threads"]),
+              f"{row['ratios']['hydrokit']:.2f}×", f"≥ {row['target']:g}×", row["met"],
+              row["peer"], duration(row["medians"]["peer in sequence"]),
+              duration(row["medians"]["peer on threads"]), f"{row['ratios']['peer']:.2f}×",
+              row["check"]] for row in rows]
+    return table(header, cells)
+
+
+def progress_table(rows):
+    header = ["long call on the main thread", "call", "other thread's rate / its solo rate",
+              "target", "met"]
+    cells = [[row["call"], duration(row["seconds"]), f"{100 * row['share']:.0f} %",
+              "—" if row["target"] is None else f"≥ {100 * row['target']:.0f} %", row["met"]]
+             for row in rows]
+    return table(header, cells)
+
+
 def memory_table(rows):
     header = ["call", "outputs", "peak extra memory", "beyond the outputs", "target", "met"]
     cells = [[row["case"], mebibytes(row["outputs"]), mebibytes(row["peak_extra"]),

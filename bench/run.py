@@ -1,6 +1,7 @@
 """Times hydrokit against the loops and libraries a user would reach for instead, case by case
 in one process, checks that every peer computes the same values, measures each call's peak
-memory, prints the tables and writes them to bench/RESULTS.md.
+memory and how long calls share the cores between threads, prints the tables and writes them
+to bench/RESULTS.md.
 
 Run through `make bench`, which installs the peers into .venv first."""
 
@@ -12,6 +13,7 @@ import time
 import cases
 import memory
 import report
+import threads
 from case import compare
 from timing import median_seconds, warm_up
 
@@ -94,6 +96,7 @@ def main():
         rounds_used.append(rounds)
         del case
     footprints = memory_rows()
+    threads_text, threads_summary = threads.section(*threads.measure())
 
     method = (f"Medians over {min(rounds_used)} to {max(rounds_used)} interleaved rounds per "
               "case after one warm-up call each (numba compiles there), garbage collection "
@@ -115,8 +118,9 @@ def main():
         f"{report.mebibytes(memory.CONSTANT_ALLOWANCE)}, much less than one copy of a 10^6-value "
         "input series (7.6 MiB).",
         report.memory_table(footprints),
+        threads_text,
         "## Notes",
-        "\n".join(f"- {line}" for line in notes + summary(rows, footprints)),
+        "\n".join(f"- {line}" for line in notes + summary(rows, footprints) + threads_summary),
         f"Whole run: {time.perf_counter() - started:.0f} s.",
     ]) + "\n"
     RESULTS.write_text(text)

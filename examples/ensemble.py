@@ -3,14 +3,19 @@
 For every parameter set and every storm: deficit-and-constant loss -> Clark runoff ->
 linear-reservoir baseflow -> Muskingum reach -> KGE against the storm's gauge record (a
 synthetic one, made by the same chain from a "true" parameter set plus rating noise). The
-same task function scores chunks of parameter sets in three ways:
+glue between the steps is numpy, which reads every series in place (`numpy.asarray(series)`).
+The same task function scores chunks of parameter sets in four ways:
 - serial: one core, the baseline;
+- threads: every core (or `--workers N`), with concurrent.futures.ThreadPoolExecutor in this
+  process. A storm run is a handful of calls on 96 values, and calls that short keep the
+  interpreter lock, so threads gain little here; long calls are where threads pay off
+  (examples/long_record.py);
 - processes: every core (or `--workers N`), with concurrent.futures.ProcessPoolExecutor;
 - dask: Dask's distributed scheduler, a LocalCluster of single-threaded worker processes
   (one per core, or `--workers N`), or an existing cluster given as
   `--scheduler tcp://host:8786` (its workers need hydrokit installed).
 hydrokit's objects cannot be pickled, so nothing of hydrokit crosses a process boundary:
-the task receives plain lists and numbers, builds the series inside the worker and returns
+the task receives numpy arrays and numbers, builds the series inside the worker and returns
 plain floats.
 
 Run it with `make demo`; it writes ensemble.png next to itself (or into `--out DIR`).
@@ -24,8 +29,10 @@ import pickle
 import random
 import sys
 import time
-from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 from datetime import timedelta
+
+import numpy as np
 
 # The task reaches the submodules through the package: Dask ships the task function to its
 # workers by value, with `hydrokit` as a module to import there (`import hydrokit.utils`
@@ -36,7 +43,7 @@ import plotting
 AREA_ACRES = 40 * 640.0
 STEP = timedelta(hours=1)
 WINDOW_STEPS = 96  # hours scored per storm: the storm and its recession
-MODES = ("serial", "processes", "dask")
+MODES = ("serial", "threads", "processes", "dask")
 
 # Name, lower and upper bound, and the value that made the synthetic gauge records.
 PARAMETERS = (
@@ -55,11 +62,10 @@ BASEFLOW_BEFORE_STORM_CFS = 60.0
 
 
 def simulate_storm(parameters, rain):
-    """Outlet hydrograph (cfs, WINDOW_STEPS hourly values) of one storm for one set."""
+    """Outlet hydrograph (cfs) of one storm for one set, from its WINDOW_STEPS hourly depths."""
     (initial_deficit, max_deficit, constant_loss, tc_hours, storage_hours, gw_fraction,
      k_hours, x) = parameters
-    gross = hydrokit.utils.IncrementalTimeSeries(
-        rain + [0.0] * (WINDOW_STEPS - len(rain)), STEP, "rainfall")
+    gross = hydrokit.utils.IncrementalTimeSeries(rain, STEP, "rainfall")
     losses = hydrokit.rainfall_loss.run_deficit_and_constant(
         gross, initial_deficit, max_deficit, constant_loss, timedelta(days=3))
     surface = hydrokit.rainfall_transform.run_clark_uh(
@@ -68,19 +74,20 @@ def simulate_storm(parameters, rain):
                                               BASEFLOW_BEFORE_STORM_CFS)
     baseflow, _ = hydrokit.baseflow.run_linear_reservoir(AREA_ACRES, losses.loss,
                                                          {"groundwater": layer})
-    # The Clark hydrograph runs on past the window; zip keeps the window's hours.
-    inflow = hydrokit.utils.ContinuousTimeSeries(
-        [q + b for q, b in zip(surface.data, baseflow.data)], STEP, "discharge")
+    # numpy views the series without copying them; the Clark hydrograph runs on past the
+    # window, the slice keeps the window's hours.
+    flow = np.asarray(surface)[:WINDOW_STEPS] + np.asarray(baseflow)
     routed = hydrokit.reach.run_muskingum_routing(
-        inflow, timedelta(hours=k_hours), x, 1, inflow.data[0])
-    return routed.data
+        hydrokit.utils.ContinuousTimeSeries(flow, STEP, "discharge"),
+        timedelta(hours=k_hours), x, 1, flow[0])
+    return np.asarray(routed)
 
 
 def score_parameter_sets(parameter_sets, storms):
     """The task of every mode: KGE of each set on each storm, as lists of plain floats.
 
-    `parameter_sets` is a list of tuples of floats and `storms` a list of dicts of lists
-    of floats; the hydrokit series are built here, inside the worker.
+    `parameter_sets` is a list of tuples of floats and `storms` a list of dicts of float64
+    arrays; the hydrokit series are built here, inside the worker.
     """
     return [[hydrokit.metrics.calculate_kge(simulate_storm(parameters, storm["rain"]),
                                             storm["observed"])
@@ -97,9 +104,10 @@ def make_storms(count, seed=1974):
         depth = draw.uniform(1.0, 5.0)
         peak_at = draw.uniform(0.2, 0.7) * hours
         shape = [math.exp(-((h + 0.5 - peak_at) / (0.3 * hours)) ** 2) for h in range(hours)]
-        rain = [depth * s / sum(shape) for s in shape]
+        rain = np.zeros(WINDOW_STEPS)
+        rain[:hours] = [depth * s / sum(shape) for s in shape]
         routed = simulate_storm(TRUE_SET, rain)
-        observed = [q * (1.0 + draw.gauss(0.0, 0.05)) for q in routed]
+        observed = np.array([q * (1.0 + draw.gauss(0.0, 0.05)) for q in routed])
         storms.append({"rain": rain, "observed": observed})
     return storms
 
@@ -123,16 +131,24 @@ def run_serial(parameter_sets, storms, _workers, _scheduler):
     return 1, len(chunks), 0.0, time.perf_counter() - start, results
 
 
-def run_processes(parameter_sets, storms, workers, _scheduler):
+def run_pool(executor, parameter_sets, storms, workers):
     chunks = chunks_of(parameter_sets, workers)
     start = time.perf_counter()
-    with ProcessPoolExecutor(max_workers=workers) as pool:
-        # Start-up: the worker processes, each importing this script and hydrokit.
+    with executor(max_workers=workers) as pool:
+        # Start-up: the workers; processes also import this script and hydrokit.
         list(pool.map(score_parameter_sets, [[]] * workers, [storms] * workers))
         ready = time.perf_counter()
         results = list(pool.map(score_parameter_sets, chunks, [storms] * len(chunks)))
         done = time.perf_counter()
     return workers, len(chunks), ready - start, done - ready, results
+
+
+def run_threads(parameter_sets, storms, workers, _scheduler):
+    return run_pool(ThreadPoolExecutor, parameter_sets, storms, workers)
+
+
+def run_processes(parameter_sets, storms, workers, _scheduler):
+    return run_pool(ProcessPoolExecutor, parameter_sets, storms, workers)
 
 
 def run_dask(parameter_sets, storms, workers, scheduler):
@@ -166,7 +182,8 @@ def run_dask(parameter_sets, storms, workers, scheduler):
     return worker_count, len(chunks), ready - start, done - ready, results
 
 
-RUNNERS = {"serial": run_serial, "processes": run_processes, "dask": run_dask}
+RUNNERS = {"serial": run_serial, "threads": run_threads, "processes": run_processes,
+           "dask": run_dask}
 
 
 def dask_missing():
@@ -203,8 +220,8 @@ def parse_options(parser):
                         help="parameter sets (N)")
     parser.add_argument("--storms", type=positive_int, default=8, help="storms (M)")
     parser.add_argument("--workers", type=positive_int, default=os.process_cpu_count() or 1,
-                        help="worker processes of the process pool and the LocalCluster "
-                             "(default: one per core)")
+                        help="threads of the thread pool, worker processes of the process "
+                             "pool and the LocalCluster (default: one per core)")
     parser.add_argument("--modes", default=",".join(MODES),
                         help="comma-separated, from: " + ", ".join(MODES))
     parser.add_argument("--scheduler", metavar="ADDRESS",
@@ -223,12 +240,13 @@ def main():
     storms = make_storms(arguments.storms)
     parameter_sets = sample_parameter_sets(arguments.sets)
     print(f"ensemble: {len(parameter_sets)} parameter sets x {len(storms)} storms = "
-          f"{len(parameter_sets) * len(storms)} runs of loss -> Clark -> baseflow -> "
+          f"{len(parameter_sets) * len(storms)} storm runs of loss -> Clark -> baseflow -> "
           f"Muskingum -> KGE, {os.process_cpu_count()} cores")
     show_that_series_do_not_pickle()
 
+    runs = len(parameter_sets) * len(storms)
     print(f"{'mode':<10} {'workers':>7} {'tasks':>5} {'start-up s':>10} {'run s':>7} "
-          f"{'sets/s':>8} {'speed-up':>8}  {'mean KGE':>16}")
+          f"{'runs/s':>8} {'speed-up':>8}  {'mean KGE':>16}")
     scores_by_mode = {}
     serial_seconds = None
     for mode in modes:
@@ -244,7 +262,7 @@ def main():
         speed_up = f"{serial_seconds / seconds:8.2f}" if serial_seconds else f"{'-':>8}"
         overall = mean([mean(row) for row in scores])
         print(f"{mode:<10} {used:>7} {tasks:>5} {startup:10.2f} {seconds:7.2f} "
-              f"{len(parameter_sets) / seconds:8.0f} {speed_up}  {overall:16.12f}")
+              f"{runs / seconds:8.0f} {speed_up}  {overall:16.12f}")
 
     if not scores_by_mode:
         sys.exit("no mode ran")
@@ -288,7 +306,9 @@ def plot(parameter_sets, set_scores, best, out_dir):
     for axis in axes[:, 0]:
         axis.set_ylabel("mean KGE over the storms")
     axes[0, 0].set_ylim(0.0, 1.0)
-    legend = axes[0, 0].legend(loc="lower left", fontsize=8)
+    # One legend for all panels, below them: every panel is covered with dots.
+    legend = figure.legend(*axes[0, 0].get_legend_handles_labels(), loc="outside lower center",
+                           ncols=4, fontsize=9)
     for handle in legend.legend_handles[:2]:
         handle.set_sizes([20])
     figure.suptitle(f"Monte Carlo ensemble: {len(parameter_sets)} parameter sets, each "

@@ -99,7 +99,7 @@ def test_calibration_fits_the_wilson_flood(tmp_path):
 
 def ensemble_rows(output, modes):
     rows = {mode: row(mode, output) for mode in modes}
-    # workers, tasks, start-up s, run s, sets/s, speed-up, mean KGE
+    # workers, tasks, start-up s, run s, storm runs/s, speed-up, mean KGE
     assert all(len(numbers) == 7 for numbers in rows.values()), output
     assert f"identical in {len(modes)} modes: {', '.join(modes)}" in output
     assert len({numbers[-1] for numbers in rows.values()}) == 1
@@ -108,14 +108,15 @@ def ensemble_rows(output, modes):
 
 def test_ensemble_local_modes_give_the_same_kge(tmp_path):
     output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
-                         "--workers", "2", "--modes", "serial,processes")
-    assert "12 parameter sets x 2 storms = 24 runs" in output
+                         "--workers", "2", "--modes", "serial,threads,processes")
+    assert "12 parameter sets x 2 storms = 24 storm runs" in output
     assert "pickling a series raises TypeError: cannot pickle" in output
-    rows = ensemble_rows(output, ["serial", "processes"])
+    rows = ensemble_rows(output, ["serial", "threads", "processes"])
     assert rows["serial"][:2] == [1, 4]  # 12 sets in chunks of 3
     assert rows["serial"][5] == 1.0
-    assert rows["processes"][:2] == [2, 6]  # 12 sets in chunks of 2
-    assert rows["processes"][5] > 0
+    for pool in ("threads", "processes"):
+        assert rows[pool][:2] == [2, 6]  # 12 sets in chunks of 2
+        assert rows[pool][5] > 0
 
 
 @pytest.mark.skipif(bool(missing("dask.distributed")), reason=str(missing("dask.distributed")))
@@ -135,3 +136,21 @@ def test_ensemble_scores_the_true_parameters_near_one(monkeypatch):
     # The gauge records are the true set's hydrographs with 5 % rating noise.
     assert all(0.9 < score < 1.0 for score in true_scores), true_scores
     assert all(len(storm["observed"]) == ensemble.WINDOW_STEPS for storm in storms)
+
+
+@pytest.mark.parametrize("modes", [
+    "serial,threads",
+    pytest.param("serial,dask", marks=pytest.mark.skipif(bool(missing("dask")),
+                                                         reason=str(missing("dask")))),
+])
+def test_long_record_gives_the_same_outlet_record_in_every_mode(tmp_path, modes):
+    output = run_example("long_record.py", tmp_path, "--basins", "4", "--years", "2",
+                         "--workers", "2", "--modes", modes)
+    assert "4 sub-basins x 2 years hourly (17,520 steps each)" in output
+    serial, pool = (row(mode, output) for mode in modes.split(","))
+    # workers, start-up s, run s, basins/s, speed-up
+    assert serial[0] == 1 and serial[4] == 1.0
+    assert pool[0] == 2 and pool[4] > 0
+    assert f"outlet record identical in 2 modes: {modes.replace(',', ', ')}" in output
+    # Losses and the water still held in the ground at the end: less comes out than fell.
+    assert 0.2 < number_after("runoff ratio", output) < 1.0

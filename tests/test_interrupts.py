@@ -1,9 +1,12 @@
 """Long computations stop when a signal handler raises, and return nothing."""
 
+import contextlib
 import functools
 import os
 import signal
+import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 from datetime import timedelta
 
 import numpy
@@ -80,6 +83,20 @@ LONG_CALLS = {
 }
 
 
+ONES = Continuous([1.0] * 100_000, HOUR, "discharge")
+
+
+@contextlib.contextmanager
+def worker_routing():
+    """A worker thread routing for a few tenths of a second meanwhile; it must end with its
+    whole result. Without storage, routing repeats a constant inflow exactly, pass after pass."""
+    with ThreadPoolExecutor(1) as pool:
+        routed = pool.submit(hydrokit.reach.run_muskingum_routing,
+                             ONES, timedelta(0), 0.0, 10_000, 1.0)
+        yield
+        assert routed.result().data == ONES.data
+
+
 class Stop(Exception):
     pass
 
@@ -106,12 +123,23 @@ def send_ctrl_c(signum, frame):
     os.kill(os.getpid(), signal.SIGINT)
 
 
+@pytest.mark.parametrize("beside", [contextlib.nullcontext, worker_routing],
+                         ids=["alone", "beside a worker's call"])
 @pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
-def test_ctrl_c_stops_the_call(call):
+def test_ctrl_c_stops_the_call(call, beside):
     assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
-    elapsed, raised = interrupted_after(call, send_ctrl_c)
+    with beside():
+        elapsed, raised = interrupted_after(call, send_ctrl_c)
     assert type(raised) is KeyboardInterrupt
     assert elapsed < 0.5
+
+
+def test_ctrl_c_during_a_workers_call_reaches_the_main_thread_only():
+    # Only the main thread runs signal handlers: the waiting main thread gets the
+    # KeyboardInterrupt, and the worker's call runs on to its end.
+    with worker_routing():
+        _, raised = interrupted_after(lambda: threading.Event().wait, send_ctrl_c)
+    assert type(raised) is KeyboardInterrupt
 
 
 @pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())

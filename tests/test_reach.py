@@ -6,6 +6,7 @@ from datetime import timedelta
 import hydrokit
 import pytest
 from hypothesis import given, settings, strategies as st
+from test_threads import on_worker_thread
 
 route = hydrokit.reach.run_muskingum_routing
 Series = hydrokit.utils.ContinuousTimeSeries
@@ -123,10 +124,14 @@ def test_no_advice_inside_range(x):
         route(hourly([1.0, 2.0]), HOUR, x, 1, 1.0)
 
 
+@pytest.mark.parametrize("caller", [lambda call: call(), on_worker_thread],
+                         ids=["main thread", "worker thread"])
 @pytest.mark.parametrize("x", [0.51, -0.1, math.nan])
-def test_advice_outside_range_routes_anyway(x):
+def test_advice_outside_range_routes_anyway(x, caller):
+    # A long inflow, so that the routing itself would let other threads run.
+    inflow = hourly([1.0, 2.0] * 50_000)
     with pytest.warns(UserWarning) as record:
-        result = route(hourly([1.0, 2.0]), HOUR, x, 1, 1.0)
+        result = caller(lambda: route(inflow, HOUR, x, 1, 1.0))
     assert [str(w.message) for w in record] == [ADVICE]
     assert record[0].filename == __file__
     expected = reference([1.0, 2.0], 3600.0, x, 3600.0, 1.0, 1)[1]
@@ -134,7 +139,7 @@ def test_advice_outside_range_routes_anyway(x):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         with pytest.raises(UserWarning) as excinfo:
-            route(hourly([1.0, 2.0]), HOUR, x, 1, 1.0)
+            caller(lambda: route(inflow, HOUR, x, 1, 1.0))
     assert str(excinfo.value) == ADVICE
 
 
