@@ -41,10 +41,7 @@ the exceptions each call can raise are explained in the user guide
 
 # Where the behaviour differs from what a docstring says, the reader is told so here: the
 # docstrings are the module's fixed texts and stay as they are.
-RAISED_NOT_RETURNED = (
-    "Nothing is returned on failure: the call raises `ValueError` (`PyValueError` is the "
-    "name of that exception in the Rust bindings the text was written for). "
-)
+RAISED_NOT_RETURNED = "The error is raised, not returned: a `ValueError`. "
 NOTES = {
     "hydrokit.utils.ContinuousTimeSeries": (
         "The interpolation is internal: level pool routing reads its inflow through it, but "
