@@ -18,6 +18,11 @@ source_suffix = {".md": "markdown"}
 root_doc = "index"
 exclude_patterns = ["_build"]
 myst_heading_anchors = 3
+# The API reference nests Python-domain directives in colon fences (scripts/api_reference.py).
+myst_enable_extensions = ["colon_fence"]
+# Long signatures get one parameter a line.
+python_maximum_signature_line_length = 88
+toc_object_entries_show_parents = "hide"
 
 html_theme = "alabaster"
 html_title = "hydrokit"

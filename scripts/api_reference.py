@@ -6,6 +6,11 @@ parameter and return types and say which attributes can be assigned. Only the st
 library is used, so the test suite can regenerate the page and compare it with the
 committed copy.
 
+Every module, class, function, method and attribute is written as a Sphinx Python-domain
+directive (MyST colon fences), so the built site lists each one in the general index and in
+objects.inv, where other projects' Sphinx can link to it (`hydrokit.reach.run_muskingum_routing`).
+A docstring's text is kept as the module has it; where it is wrong, a note follows it.
+
     python scripts/api_reference.py    # rewrites docs/api.md (make api-reference)
 """
 
@@ -18,7 +23,6 @@ import types
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PAGE = ROOT / "docs" / "api.md"
 STUBS = ROOT / "stubs" / "hydrokit-stubs"
-LINE_LENGTH = 88
 SUBCLASSABLE = 1 << 10  # Py_TPFLAGS_BASETYPE
 
 INTRO = """\
@@ -35,25 +39,61 @@ the exceptions each call can raise are explained in the user guide
 `import hydrokit.reach`.
 """
 
-# Where the behaviour differs from what a docstring says, the reader is told so here.
+# Where the behaviour differs from what a docstring says, the reader is told so here: the
+# docstrings are the module's fixed texts and stay as they are.
+RAISED_NOT_RETURNED = "The error is raised, not returned: a `ValueError`. "
 NOTES = {
+    "hydrokit.utils.ContinuousTimeSeries": (
+        "The interpolation is internal: level pool routing reads its inflow through it, but "
+        "the class has no method for it. Interpolate with "
+        "`numpy.interp(t, numpy.arange(n) * step_seconds, numpy.asarray(series))`."
+    ),
     "hydrokit.reach.run_muskingum_routing": (
         "`k` is a `datetime.timedelta`, not a number of seconds. `initial_outflow` has no "
         "default: all five arguments are required. "
-        "A `sub_reaches` below 1 raises `ValueError` \"sub_reaches must be at least 1\"."
+        "A `sub_reaches` below 1 raises `ValueError` \"sub_reaches must be at least 1\". "
+        "Outside 2Kx ≤ Δt ≤ 2K(1 − x), with K = `k` / `sub_reaches`, the outflow can go "
+        "negative without a warning "
+        "([conventions](conventions.md#muskingum-outside-its-positive-region))."
+    ),
+    "hydrokit.reservoir.run_level_pool_routing": (
+        RAISED_NOT_RETURNED + "It also raises it when a storage reached during the run "
+        "leaves the elevation-storage curve. The integration is not the modified Puls "
+        "(storage-indication) scheme: it is an explicit update on one-second steps. The "
+        "outputs hold n - 1 values for n inflow values, index k at (k + 1) time steps, and "
+        "the inflow of the first step is not routed "
+        "([conventions](conventions.md#level-pool-routing-starts-one-step-late))."
     ),
     "hydrokit.reservoir.reservoir_utils.ElevationStorage.get_elevation": (
         "Whatever the docstring's \"Panics\" says, a storage outside the curve raises "
         "`ValueError` (\"`storage` {s} is outside the range of the elevation-storage "
         "curve.\"), as `get_storage` does for elevations."
     ),
+    "hydrokit.reservoir.reservoir_utils.ElevationStorage.get_storage": (
+        "The storage is returned as a `float`; an elevation outside the curve raises "
+        "`ValueError` (\"`elevation` {e} is outside the range of the elevation-storage "
+        "curve.\") instead of returning anything."
+    ),
     "hydrokit.reservoir.reservoir_utils.SpecifiedDischargeInfo": (
         "The release read from the series is capped at `maximum_release` when one is given, "
         "as for `ControlledDischargeInfo`."
     ),
+    "hydrokit.baseflow.run_linear_reservoir": (
+        RAISED_NOT_RETURNED + "The fractions may add up to 1.000001 before the check fails."
+    ),
     "hydrokit.baseflow.LinearReservoir": (
-        "The three writable attributes are stored without the constructor's range checks; "
-        "`run_linear_reservoir` then uses the values as they are."
+        "In the recurrence, K is the constant of one reservoir of the chain, "
+        "`k_duration / num_reservoir`, and dt the rainfall's step. "
+        "The three writable attributes are stored without the constructor's range checks "
+        "(whatever `gw_fraction`'s \"Must be in [0.0, 1.0]\" says); `run_linear_reservoir` "
+        "then uses the values as they are."
+    ),
+    "hydrokit.metrics.calculate_kge": (
+        RAISED_NOT_RETURNED + "`use_log = true` means `use_log=True`. The standard "
+        "deviations are population ones (divisor n). \"Values above 0\" is no threshold of "
+        "skill: predicting the mean of the observations scores 1 - √2 ≈ -0.41 (Knoben, "
+        "Freer and Woods, 2019). Constant observations give a huge negative number and a "
+        "NaN anywhere gives NaN ([conventions](conventions.md#kge-of-constant-or-gappy-observations))."
     ),
 }
 
@@ -114,14 +154,24 @@ def runtime_signature(obj):
     return [part for part in parameters if part != "$self"], ""
 
 
-def signature_block(name, signature, prefix=""):
-    """A signature as a code block, one parameter a line when it does not fit in one."""
+def signature_text(name, signature):
+    """A directive's argument: the whole signature on one line (Sphinx wraps it)."""
+    if signature is None:
+        return name
     parameters, returns = signature
-    line = f"{prefix}{name}({', '.join(parameters)}){returns}"
-    if len(line) > LINE_LENGTH:
-        body = "".join(f"    {parameter},\n" for parameter in parameters)
-        line = f"{prefix}{name}(\n{body}){returns}"
-    return f"```python\n{line}\n```"
+    return f"{name}({', '.join(parameters)}){returns}"
+
+
+# Colon fences nest by length: a class holds its members, a function or member its note.
+NOTE_FENCE, MEMBER_FENCE, CLASS_FENCE = ":::", "::::", ":::::"
+
+
+def directive(fence, name, argument, options=(), parts=()):
+    """A MyST directive in colon fences: `{name}` with its argument, options and body."""
+    head = "\n".join([f"{fence}{{{name}}} {argument}".rstrip()]
+                     + [f":{key}: {value}".rstrip() for key, value in options])
+    body = joined(parts)
+    return f"{head}\n\n{body}\n{fence}" if body else f"{head}\n{fence}"
 
 
 class StubClass:
@@ -175,7 +225,8 @@ def raises(stub_node):
 
 
 def note(qualified):
-    return f"> **Note.** {NOTES[qualified]}" if qualified in NOTES else ""
+    """A visible box under a docstring whose text the module gets wrong."""
+    return directive(NOTE_FENCE, "note", "", parts=[NOTES[qualified]]) if qualified in NOTES else ""
 
 
 def joined(parts):
@@ -183,50 +234,46 @@ def joined(parts):
 
 
 def function_section(qualified, func, stub_node):
-    name = func.__name__
     signature = (typed_signature(stub_node, drop_first=False) if stub_node
                  else runtime_signature(func))
-    return joined([f"### {name}", signature_block(name, signature, "def "),
-                   markdown_body(func.__doc__), raises(stub_node), note(qualified)])
+    return directive(MEMBER_FENCE, "py:function", signature_text(func.__name__, signature),
+                     parts=[markdown_body(func.__doc__), raises(stub_node), note(qualified)])
 
 
-def attribute_line(name, descriptor, stub):
+def attribute_section(name, descriptor, stub):
     annotation, writable = stub.attributes.get(name, (None, None))
-    facts = []
-    if annotation:
-        facts.append(f"`{annotation}`")
-    if writable is not None:
-        facts.append("read-write" if writable else "read-only")
-    head = f"- `{name}`" + (f" ({', '.join(facts)})" if facts else "")
+    access = {None: "", False: "Read-only.", True: "Read and write."}[writable]
     doc = " ".join((descriptor.__doc__ or "").split())
-    return f"{head}: {doc}" if doc else head
+    return directive(MEMBER_FENCE, "py:attribute", name,
+                     options=[("type", annotation)] if annotation else [],
+                     parts=[" ".join(part for part in (access, doc) if part)])
 
 
 def class_section(qualified, cls, stub_node):
     stub = StubClass(stub_node)
     name = cls.__name__
-    parts = [f"### {name}"]
     if "__new__" in cls.__dict__:
-        parts.append(signature_block(name, stub.constructor or runtime_signature(cls), "class "))
+        argument = signature_text(name, stub.constructor or runtime_signature(cls))
+        parts = []
     else:
-        parts.append(f"Not constructible from Python: instances come from the module's "
-                     f"functions, and calling `{name}()` raises `TypeError`.")
+        argument = name
+        parts = [f"Not constructible from Python: instances come from the module's "
+                 f"functions, and calling `{name}()` raises `TypeError`."]
     parts += [markdown_body(cls.__doc__), raises(stub_node)]
     if not cls.__flags__ & SUBCLASSABLE:
         parts.append(f"`{name}` cannot be subclassed.")
+    parts.append(note(qualified))
     members = [(key, value) for key, value in cls.__dict__.items() if not key.startswith("_")]
-    attributes = [(key, value) for key, value in members if not callable(value)]
-    if attributes:
-        parts.append("**Attributes**\n\n" + "\n".join(
-            attribute_line(key, value, stub) for key, value in attributes))
+    parts += [attribute_section(key, value, stub) for key, value in members
+              if not callable(value)]
     for key, method in members:
         if callable(method):
             node = stub.methods.get(key)
             signature = typed_signature(node, drop_first=True) if node else runtime_signature(method)
-            parts += [signature_block(f"{name}.{key}", signature), markdown_body(method.__doc__),
-                      raises(node), note(f"{qualified}.{key}")]
-    parts.append(note(qualified))
-    return joined(parts)
+            parts.append(directive(
+                MEMBER_FENCE, "py:method", signature_text(key, signature),
+                parts=[markdown_body(method.__doc__), raises(node), note(f"{qualified}.{key}")]))
+    return directive(CLASS_FENCE, "py:class", argument, parts=parts)
 
 
 def module_sections(module, dotted, stub):
@@ -241,7 +288,10 @@ def module_sections(module, dotted, stub):
             entries.append(class_section(qualified, obj, stub.classes.get(name)))
         else:
             entries.append(function_section(qualified, obj, stub.functions.get(name)))
-    sections = [f"## {dotted}\n\n" + "\n\n".join(entries)] if entries else []
+    sections = []
+    if entries:
+        sections.append(joined([f"## {dotted}", directive(NOTE_FENCE, "py:module", dotted)]
+                               + entries))
     for submodule, qualified, submodule_stub in submodules:
         sections.extend(module_sections(submodule, qualified, submodule_stub))
     return sections
@@ -282,7 +332,8 @@ def render():
     root_stub = STUBS / "__init__.pyi"
     stub = StubModule(root_stub if root_stub.is_file() else None)
     sections = module_sections(hydrokit, "hydrokit", stub)
-    return joined([INTRO.rstrip(), shared_types()] + sections) + "\n"
+    root = directive(NOTE_FENCE, "py:module", "hydrokit", options=[("no-contents-entry", "")])
+    return joined([INTRO.rstrip(), root, shared_types()] + sections) + "\n"
 
 
 def main():

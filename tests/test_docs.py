@@ -11,7 +11,9 @@ import re
 import subprocess
 import sys
 import textwrap
+import types
 
+import hydrokit
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -39,6 +41,34 @@ def test_api_reference_matches_the_module():
                                            "docs/api.md", "the module", lineterm=""))
     assert not difference, ("docs/api.md is out of date: run `make api-reference`\n"
                             + "\n".join(difference[:60]))
+
+
+def public_objects(module, dotted):
+    for name in module.__all__:
+        obj, qualified = getattr(module, name), f"{dotted}.{name}"
+        yield qualified
+        if isinstance(obj, types.ModuleType):
+            yield from public_objects(obj, qualified)
+        elif isinstance(obj, type):
+            yield from (f"{qualified}.{key}" for key in vars(obj) if not key.startswith("_"))
+
+
+def test_api_reference_declares_every_object_for_the_index():
+    # The site's general index and objects.inv (which other projects' Sphinx links against)
+    # list what the page declares with Python-domain directives: every module, class,
+    # function, method and attribute must have one.
+    declared, module, cls = set(), "", ""
+    for kind, name in re.findall(r"^:+\{py:(\w+)\} (\w[\w.]*)", (DOCS / "api.md").read_text(
+            encoding="utf-8"), re.M):
+        if kind == "module":
+            module, cls = name, ""
+            declared.add(name)
+        elif kind in ("class", "function"):
+            cls = f"{module}.{name}" if kind == "class" else ""
+            declared.add(f"{module}.{name}")
+        else:
+            declared.add(f"{cls}.{name}")
+    assert declared == {"hydrokit", *public_objects(hydrokit, "hydrokit")}
 
 
 @pytest.mark.parametrize("page", sorted(path.name for path in DOCS.glob("*.md")
@@ -91,3 +121,22 @@ def test_pages_and_results_written_elsewhere_are_optional(tmp_path, present):
     assert text[0] == (source.replace("(../bench", "(path:../bench") if present else (
         "See the notes.\n\nconventions\napi\n\n"
         "The tables:\n\n*(`bench/RESULTS.md` is not written yet.)*\n"))
+
+
+def imported_modules(code):
+    return sorted(set(re.findall(r"^(?:from|import) (\w+)", code, re.M)))
+
+
+@pytest.mark.parametrize("number", range(len(fenced(DOCS / "interop.md", "python"))))
+def test_interop_scripts_run(number, tmp_path):
+    # Each block is a whole script (process pools need a file the workers can import);
+    # those needing what the tests do not install (pandas, scipy, dask) are skipped without it.
+    code = fenced(DOCS / "interop.md", "python")[number]
+    missing = [name for name in imported_modules(code) if importlib.util.find_spec(name) is None]
+    if missing:
+        pytest.skip(f"needs {', '.join(missing)}")
+    script = tmp_path / f"interop_{number}.py"
+    script.write_text(code, encoding="utf-8")
+    run = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                         timeout=300, cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
