@@ -24,6 +24,7 @@ namespace hydrokit {
 namespace {
 
 constexpr size_t page_bytes = 4096;
+constexpr size_t huge_page_bytes = size_t{2} << 20;
 // At most this many idle buffers, so that a search stays a handful of comparisons.
 constexpr size_t most_kept_buffers = 8;
 
@@ -118,6 +119,11 @@ double* BufferAllocator::allocate(size_t count) {
     void* address = mmap(nullptr, bytes + guard_bytes, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (address == MAP_FAILED) throw std::bad_alloc();
+#if defined(MADV_HUGEPAGE)
+    // Where the kernel offers transparent huge pages on request, a fresh buffer faults once per
+    // 2 MiB instead of once per 4 KiB. Refusal changes nothing but the speed.
+    if (bytes >= huge_page_bytes) madvise(address, bytes, MADV_HUGEPAGE);
+#endif
     HYDROKIT_POISON(static_cast<char*>(address) + used, bytes - used + guard_bytes);
     return static_cast<double*>(address);
 }
