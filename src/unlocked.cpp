@@ -13,7 +13,7 @@ using Clock = std::chrono::steady_clock;
 // Taking the lock back may wait a whole switch interval (5 ms) while another thread holds it,
 // so an unlocked computation polls at most this often: well inside the half second in which
 // Ctrl-C must end a call.
-constexpr auto unlocked_poll_interval = std::chrono::milliseconds(20);
+constexpr auto unlocked_poll_interval = std::chrono::milliseconds(50);
 
 // Only this thread runs signal handlers; elsewhere an unlocked computation never polls.
 unsigned long main_thread = 0;
