@@ -104,15 +104,23 @@ def deficit_and_constant(rng):
     return Case("deficit-and-constant (call only)", hk, [peer])
 
 
-def linear_reservoir(rng):
+def baseflow_inputs(rng):
+    """Hourly rain on a fifth of the steps, as an array and as a series, the layers as
+    hydrokit's reservoirs, and the layers' columns as arrays for the loops."""
     rain = rng.exponential(0.05, MILLION) * (rng.random(MILLION) < 0.2)
     series = IncrementalTimeSeries(rain, HOUR, "rainfall")
     layers = inputs.BASEFLOW_LAYERS
     reservoirs = {f"layer{i}": hydrokit.baseflow.LinearReservoir(timedelta(seconds=k), f, q, c)
                   for i, (k, f, q, c) in enumerate(layers)}
+    columns = tuple(np.array(column) for column in zip(*layers))
+    return rain, series, reservoirs, columns
+
+
+def linear_reservoir(rng):
+    rain, series, reservoirs, columns = baseflow_inputs(rng)
+    k_seconds, fractions, initial_qs, counts = columns
     area = inputs.BASEFLOW_AREA
     run = hydrokit.baseflow.run_linear_reservoir
-    k_seconds, fractions, initial_qs, counts = (np.array(column) for column in zip(*layers))
 
     def hk_values(result):
         total, by_layer = result
@@ -194,14 +202,24 @@ def muskingum_calibration():
     return Case("Muskingum, 240 values x 1,000 calls", hk, peers)
 
 
-def clark(rng):
+def clark_storm(rng):
+    """A 100,000-step storm, as an array and as a series, the call that turns it into runoff
+    and the unit hydrograph of that call."""
     storm = inputs.rainfall(100_000, rng, wet_share=0.3, largest=0.5)
     series = IncrementalTimeSeries(storm, HOUR, "rainfall")
     tc, storage = 6 * HOUR, timedelta(days=10)
-    run = hydrokit.rainfall_transform.run_clark_uh
+
+    def run(rainfall):
+        return hydrokit.rainfall_transform.run_clark_uh(rainfall, 640.0, tc, storage)
+
     # The runoff of one inch in the first step is the unit hydrograph itself.
-    unit = series_values(run(IncrementalTimeSeries([1.0], HOUR, "rainfall"), 640.0, tc, storage))
-    hk = Contender("hydrokit", lambda: run(series, 640.0, tc, storage), one_series)
+    unit = series_values(run(IncrementalTimeSeries([1.0], HOUR, "rainfall")))
+    return storm, series, lambda: run(series), unit
+
+
+def clark(rng):
+    storm, series, run, unit = clark_storm(rng)
+    hk = Contender("hydrokit", run, one_series)
     peer = Contender("numpy.convolve, same unit hydrograph",
                      lambda: np.convolve(storm, unit), one_array, exact=False, target=4.0)
     return Case("Clark, 100,000-step storm, tc 6 h, storage 10 days", hk, [peer],

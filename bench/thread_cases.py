@@ -7,6 +7,7 @@ from datetime import timedelta
 
 import numpy as np
 
+import cases
 import hydrokit
 import inputs
 import nogil_peers
@@ -42,12 +43,8 @@ def muskingum(rng, sub_reaches=8):
 
 
 def linear_reservoir(rng):
-    rain = rng.exponential(0.05, MILLION) * (rng.random(MILLION) < 0.2)
-    series = IncrementalTimeSeries(rain, HOUR, "rainfall")
-    layers = inputs.BASEFLOW_LAYERS
-    reservoirs = {f"layer{i}": hydrokit.baseflow.LinearReservoir(timedelta(seconds=k), f, q, c)
-                  for i, (k, f, q, c) in enumerate(layers)}
-    k_seconds, fractions, initial_qs, counts = (np.array(column) for column in zip(*layers))
+    rain, series, reservoirs, columns = cases.baseflow_inputs(rng)
+    k_seconds, fractions, initial_qs, counts = columns
     hk = Contender("hydrokit", lambda: hydrokit.baseflow.run_linear_reservoir(
         inputs.BASEFLOW_AREA, series, reservoirs),
         lambda result: series_list(result[0], *result[1].values()))
@@ -69,13 +66,8 @@ def deficit_and_constant(rng):
 
 
 def clark(rng):
-    storm = inputs.rainfall(100_000, rng, wet_share=0.3, largest=0.5)
-    series = IncrementalTimeSeries(storm, HOUR, "rainfall")
-    tc, storage = 6 * HOUR, timedelta(days=10)
-    run = hydrokit.rainfall_transform.run_clark_uh
-    # The runoff of one inch in the first step is the unit hydrograph itself.
-    unit = series_values(run(IncrementalTimeSeries([1.0], HOUR, "rainfall"), 640.0, tc, storage))
-    hk = Contender("hydrokit", lambda: run(series, 640.0, tc, storage), series_list)
+    storm, _, run, unit = cases.clark_storm(rng)
+    hk = Contender("hydrokit", run, series_list)
     peer = Contender("numba nogil convolution, same unit hydrograph",
                      lambda: nogil_peers.convolve(storm, unit), lambda runoff: [runoff],
                      exact=False)

@@ -29,18 +29,9 @@ declare -A TOOL_MIN=([cmake]=3.15 [ninja]=1.5)
 LOG=$(mktemp)
 trap 'rm -f "$LOG"' EXIT
 
-say() { printf 'provision: %s\n' "$*" >&2; }
-die() { printf 'provision: error: %s\n' "$*" >&2; exit 1; }
-
-# Runs a command quietly; its output is shown only when it fails.
-run() {
-  local what=$1
-  shift
-  if ! "$@" >"$LOG" 2>&1; then
-    tail -n 40 "$LOG" >&2
-    die "$what failed"
-  fi
-}
+SCRIPT_NAME=provision
+# shellcheck source=messages.sh
+source "$REPO/scripts/messages.sh"
 
 # First Debian main-archive URI in the system's apt sources (both formats).
 debian_mirror() {

@@ -11,20 +11,13 @@ PYTHON=${PYTHON:-$REPO/.venv/bin/python}
 # auditwheel, cmake and ninja may live in the venv.
 export PATH="$(dirname "$PYTHON"):$PATH"
 
-say() { printf 'wheel: %s\n' "$*" >&2; }
-die() { printf 'wheel: error: %s\n' "$*" >&2; exit 1; }
+SCRIPT_NAME=wheel
+# shellcheck source=messages.sh
+source "$REPO/scripts/messages.sh"
 
 LOG=$(mktemp)
 RAW=$(mktemp -d)
 trap 'rm -rf "$LOG" "$RAW"' EXIT
-run() {
-  local what=$1
-  shift
-  if ! "$@" >"$LOG" 2>&1; then
-    tail -n 40 "$LOG" >&2
-    die "$what failed"
-  fi
-}
 
 "$PYTHON" -c 'import auditwheel, build' 2>/dev/null ||
   die "$PYTHON has no auditwheel or build: run make build first"
