@@ -139,9 +139,8 @@ def linear_reservoir(rng):
         Contender("numba loop", lambda: numba_peers.linear_reservoir(
             area, rain, DT, k_seconds.astype(np.float64), fractions, initial_qs, counts),
             numba_values, target=1.5),
-        Contender("scipy lfilter cascade",
-                  lambda: other_peers.linear_reservoir_lfilter(area, rain, DT, layers),
-                  lfilter_values, exact=False),
+        Contender("scipy lfilter cascade", lambda: other_peers.linear_reservoir_lfilter(
+            area, rain, DT, inputs.BASEFLOW_LAYERS), lfilter_values, exact=False),
     ]
     return Case("linear reservoir, 2 layers x 3 reservoirs (call only)", hk, peers)
 

@@ -26,11 +26,13 @@ void match_tuple(const char* label, std::span<const char* const> names, size_t r
 template <size_t N>
 class Arguments {
   public:
-    // Every matched value is held for the whole call: instances are read where they live, and
-    // a keyword's only other holder is a dict that Python code may empty meanwhile.
-    Arguments(const std::array<const char*, N>& names, const std::array<PyObject*, N>& values)
+    // The caller of a vectorcall holds its arguments until the call returns; the keywords of
+    // a constructor live in a dict that Python code may empty meanwhile, so `held` asks for a
+    // reference of the call's own to every value, instances being read where they live.
+    Arguments(const std::array<const char*, N>& names, const std::array<PyObject*, N>& values,
+              bool held)
         : names_(names), values_(values) {
-        for (size_t i = 0; i < N; ++i) {
+        for (size_t i = 0; held && i < N; ++i) {
             if (values[i]) holds_[i] = Ref::borrow(values[i]);
         }
     }
@@ -87,13 +89,13 @@ struct Signature {
         std::array<PyObject*, N> values{};
         match_vectorcall(label, names, required, args, static_cast<size_t>(nargsf), kwnames,
                          values);
-        return Arguments<N>(names, values);
+        return Arguments<N>(names, values, false);
     }
     // The arguments of a constructor (tp_new).
     Arguments<N> bind(PyObject* args, PyObject* kwargs) const {
         std::array<PyObject*, N> values{};
         match_tuple(label, names, required, args, kwargs, values);
-        return Arguments<N>(names, values);
+        return Arguments<N>(names, values, true);
     }
 };
 
