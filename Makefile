@@ -58,12 +58,14 @@ demo: demo-packages
 	done
 
 # The committed copies of the examples' pictures, shown by the README and the docs. The
-# ensemble's picture is the same whichever mode computed it, so one core draws it.
+# ensemble's and the long record's pictures are the same whichever mode computed them, so one
+# core draws them.
 pictures: demo-packages
 	@$(PYTHON) examples/basin.py --out docs/images >/dev/null
 	@$(PYTHON) examples/reservoir.py --out docs/images >/dev/null
 	@$(PYTHON) examples/calibration.py --out docs/images >/dev/null
 	@$(PYTHON) examples/ensemble.py --modes serial --out docs/images >/dev/null
+	@$(PYTHON) examples/long_record.py --modes serial --out docs/images >/dev/null
 	@echo "pictures: written to docs/images/"
 
 # Benchmark-only packages (numba, scipy, the metric packages) go into .venv here, never for the

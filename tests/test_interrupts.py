@@ -80,6 +80,8 @@ LONG_CALLS = {
         hydrokit.metrics.calculate_kge, long_list(), long_list()
     ),
     "series from a list of 2**27": lambda: ready(Continuous, long_list(), HOUR, "discharge"),
+    "series from a range of 2**27, item by item": lambda: ready(
+        Continuous, range(2**27), HOUR, "discharge"),
 }
 
 

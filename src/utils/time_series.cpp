@@ -82,12 +82,17 @@ IncrementalSeries IncrementalSeries::disaggregate(int32_t target_step) const {
     finer.kind = kind;
     finer.time_step = target_step;
     finer.data = reserved_values(data.size() * static_cast<size_t>(parts));
-    // A long step split into short ones can make billions of values: filled between polls.
+    // A long step split into short ones can make billions of values: filled between polls,
+    // counted across steps so that short splits do not poll for every step.
+    InterruptCountdown countdown;
     for (double value : data) {
         const double part = value * fraction;
-        in_blocks(static_cast<size_t>(parts), interrupt_interval, [&](size_t begin, size_t end) {
+        for (size_t begin = 0; begin < static_cast<size_t>(parts);) {
+            const size_t end = std::min(static_cast<size_t>(parts), begin + interrupt_interval);
             finer.data.insert(finer.data.end(), end - begin, part);
-        });
+            countdown.add(end - begin);
+            begin = end;
+        }
     }
     return finer;
 }
