@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 
@@ -161,9 +162,9 @@ Values values_to_overwrite(size_t count) {
 }
 
 Values copied_values(std::span<const double> values) {
-    Values copy = reserved_values(values.size());
+    Values copy = values_to_overwrite(values.size());
     in_blocks(values.size(), interrupt_interval, [&](size_t begin, size_t end) {
-        copy.insert(copy.end(), values.begin() + begin, values.begin() + end);
+        std::copy(values.begin() + begin, values.begin() + end, copy.begin() + begin);
     });
     return copy;
 }

@@ -1,6 +1,7 @@
 // The two uniformly spaced series that every computation takes and returns.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -16,8 +17,26 @@ namespace hydrokit {
 inline constexpr std::array<std::string_view, 4> series_kinds = {"discharge", "rainfall",
                                                                  "elevation", "volume"};
 
+// The values of a series. A copy (of a result's series, read from Python) moves them in one
+// block; the vector's own copy would construct them one by one through the allocator.
+class SeriesData : public Values {
+  public:
+    using Values::Values;
+    SeriesData() = default;
+    SeriesData(Values&& values) noexcept : Values(std::move(values)) {}
+    SeriesData(const SeriesData& other) : Values(values_to_overwrite(other.size())) {
+        std::copy(other.begin(), other.end(), begin());
+    }
+    SeriesData(SeriesData&&) noexcept = default;
+    SeriesData& operator=(const SeriesData& other) {
+        if (this != &other) *this = SeriesData(other);
+        return *this;
+    }
+    SeriesData& operator=(SeriesData&&) noexcept = default;
+};
+
 struct SeriesFields {
-    Values data;
+    SeriesData data;
     std::string kind;
     int32_t time_step = 1;  // whole seconds, at least 1
 };
