@@ -1,5 +1,6 @@
 #include "utils/buffer_pool.hpp"
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -73,6 +74,9 @@ class Pool {
         return bytes_;
     }
 
+    void lock() { lock_.lock(); }
+    void unlock() { lock_.unlock(); }
+
   private:
     void remove(size_t index) {
         bytes_ -= blocks_[index].bytes;
@@ -89,7 +93,12 @@ class Pool {
 
 // Never destroyed: a series that dies while the process exits may still give its block back.
 Pool& pool() {
-    static Pool* const shared = new Pool;
+    static Pool* const shared = [] {
+        // A process forked while another thread holds the lock would find it held forever:
+        // the fork waits for the lock, and both sides let go of it afterwards.
+        pthread_atfork([] { pool().lock(); }, [] { pool().unlock(); }, [] { pool().unlock(); });
+        return new Pool;
+    }();
     return *shared;
 }
 
