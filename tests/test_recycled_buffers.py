@@ -60,34 +60,31 @@ def build_and_drop(arrays):
         del routed
 
 
-def test_small_series_do_not_keep_the_buffers_of_large_ones():
-    large = np.ones(8 << 20)
+@pytest.mark.parametrize("threads", [0, 6], ids=["main thread", "six idle threads"])
+def test_dead_series_leave_little_memory_behind(threads):
+    arrays = [np.ones(n) for n in (8 << 20, 4 << 20, 2 << 20, 1 << 20)]
     before = status_mib("VmRSS")
-    build_and_drop([large] * 4)
-    small = [utils.ContinuousTimeSeries(large[:65_536], HOUR, "discharge") for _ in range(4)]
-    assert status_mib("VmRSS") - before < KEPT_BOUND_MIB
-    assert all(np.asarray(series).shape == (65_536,) for series in small)
-
-
-def test_idle_threads_keep_no_memory_of_their_own():
-    arrays = [np.ones(n) for n in (4 << 20, 2 << 20, 1 << 20, 3 << 20)]
-    before = status_mib("VmRSS")
-    done, release = threading.Barrier(7), threading.Event()
+    done, release = threading.Barrier(threads + 1), threading.Event()
 
     def work():
         build_and_drop(arrays)
         done.wait()
         release.wait()
 
-    threads = [threading.Thread(target=work) for _ in range(6)]
-    for thread in threads:
-        thread.start()
+    workers = [threading.Thread(target=work) for _ in range(threads)]
+    for worker in workers:
+        worker.start()
+    if not threads:
+        build_and_drop(arrays)
     done.wait()
+    # Short series must not take the long buffers kept for reuse.
+    short = [utils.ContinuousTimeSeries(arrays[0][:65_536], HOUR, "discharge") for _ in range(4)]
     kept = status_mib("VmRSS") - before
     release.set()
-    for thread in threads:
-        thread.join()
+    for worker in workers:
+        worker.join()
     assert kept < KEPT_BOUND_MIB
+    assert all(np.asarray(series).shape == (65_536,) for series in short)
 
 
 class LyingLength:

@@ -61,9 +61,6 @@ CALLS = {
     "run_linear_reservoir": lambda: hydrokit.baseflow.run_linear_reservoir(640.0, RAIN, LAYERS),
     "calculate_kge, lists": lambda: hydrokit.metrics.calculate_kge(SIMULATED_LIST,
                                                                    OBSERVED_LIST),
-    "calculate_kge, lists, use_log": lambda: hydrokit.metrics.calculate_kge(
-        SIMULATED_LIST, OBSERVED_LIST, True),
-    "calculate_kge, arrays": lambda: hydrokit.metrics.calculate_kge(SIMULATED, OBSERVED),
     "calculate_kge, arrays, use_log": lambda: hydrokit.metrics.calculate_kge(
         SIMULATED, OBSERVED, use_log=True),
     "disaggregate": lambda: RAIN.disaggregate(900),

@@ -69,11 +69,6 @@ class Pool {
         return dropped;
     }
 
-    size_t bytes() {
-        const std::lock_guard guard(lock_);
-        return bytes_;
-    }
-
     void lock() { lock_.lock(); }
     void unlock() { lock_.unlock(); }
 
@@ -183,10 +178,6 @@ void fit_capacity(Values& values) {
     Values fitted = reserved_values(values.size());
     fitted.assign(values.begin(), values.end());
     values = std::move(fitted);
-}
-
-size_t kept_bytes() {
-    return pool().bytes();
 }
 
 }  // namespace hydrokit

@@ -72,7 +72,4 @@ Values copied_values(std::span<const double> values);
 // a length that was never reached.
 void fit_capacity(Values& values);
 
-// Bytes of idle buffers the pool holds now.
-size_t kept_bytes();
-
 }  // namespace hydrokit
