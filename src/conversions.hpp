@@ -37,8 +37,8 @@ bool view_double_buffer(PyObject* value, Py_buffer& view);
 struct HeldBuffer {
     Py_buffer view{};
     HeldBuffer() = default;
-    HeldBuffer(const HeldBuffer&) = delete;
-    HeldBuffer& operator=(const HeldBuffer&) = delete;
+    HeldBuffer(HeldBuffer&& other) noexcept : view(std::exchange(other.view, Py_buffer{})) {}
+    HeldBuffer& operator=(HeldBuffer&&) = delete;
     ~HeldBuffer() {
         if (view.obj) PyBuffer_Release(&view);
     }

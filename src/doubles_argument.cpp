@@ -8,26 +8,21 @@ namespace hydrokit::py {
 
 DoublesArgument::DoublesArgument(DoublesArgument&& other) noexcept
     : owned_(std::move(other.owned_)),
-      buffer_(std::exchange(other.buffer_, Py_buffer{})),
-      values_(buffer_.obj ? other.values_ : std::span<const double>(owned_)) {}
-
-DoublesArgument::~DoublesArgument() {
-    if (buffer_.obj) PyBuffer_Release(&buffer_);
-}
+      buffer_(std::move(other.buffer_)),
+      values_(buffer_.view.obj ? other.values_ : std::span<const double>(owned_)) {}
 
 std::optional<DoublesArgument> DoublesArgument::view(PyObject* value) {
     DoublesArgument doubles;
-    if (!view_double_buffer(value, doubles.buffer_)) return std::nullopt;
-    doubles.values_ = {static_cast<const double*>(doubles.buffer_.buf),
-                       static_cast<size_t>(doubles.buffer_.shape[0])};
+    if (!view_double_buffer(value, doubles.buffer_.view)) return std::nullopt;
+    doubles.values_ = doubles.buffer_.values();
     return doubles;
 }
 
 void DoublesArgument::keep() {
-    if (!buffer_.obj) return;
+    if (!buffer_.view.obj) return;
     // The view stays held until the copy is whole: an interrupted copy releases it with the rest.
     owned_ = copied_values(values_);
-    PyBuffer_Release(&buffer_);
+    PyBuffer_Release(&buffer_.view);
     values_ = owned_;
 }
 

@@ -18,7 +18,6 @@ class DoublesArgument {
     explicit DoublesArgument(Values values) : owned_(std::move(values)), values_(owned_) {}
     DoublesArgument(DoublesArgument&& other) noexcept;
     DoublesArgument& operator=(DoublesArgument&&) = delete;
-    ~DoublesArgument();
 
     // The value's buffer, viewed without running Python code, or nothing when it is not a
     // one-dimensional C-contiguous array of native doubles of an exact array type.
@@ -31,7 +30,7 @@ class DoublesArgument {
   private:
     DoublesArgument() = default;
     Values owned_;
-    Py_buffer buffer_{};
+    HeldBuffer buffer_;
     std::span<const double> values_;
 };
 
