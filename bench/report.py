@@ -45,13 +45,15 @@ def timing_table(rows):
 
 def threads_table(rows):
     header = ["work", "hydrokit, 4 in sequence", "on 2 threads", "ratio", "target", "met",
-              "peer", "peer, 4 in sequence", "on 2 threads", "ratio", "values"]
+              "steady", "peer", "peer, 4 in sequence", "on 2 threads", "ratio", "steady",
+              "values"]
     cells = [[row["case"], duration(row["medians"]["hydrokit in sequence"]),
               duration(row["medians"]["hydrokit on threads"]),
               f"{row['ratios']['hydrokit']:.2f}×", f"≥ {row['target']:g}×", row["met"],
-              row["peer"], duration(row["medians"]["peer in sequence"]),
+              f"{row['steady']['hydrokit']:.2f}×", row["peer"],
+              duration(row["medians"]["peer in sequence"]),
               duration(row["medians"]["peer on threads"]), f"{row['ratios']['peer']:.2f}×",
-              row["check"]] for row in rows]
+              f"{row['steady']['peer']:.2f}×", row["check"]] for row in rows]
     return table(header, cells)
 
 

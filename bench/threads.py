@@ -4,6 +4,7 @@ Python thread keep running while a long call runs?
 `make bench` adds its tables to bench/RESULTS.md; `python bench/threads.py` runs this section
 alone and prints them."""
 
+import hashlib
 import os
 import statistics
 import sys
@@ -19,6 +20,14 @@ from timing import median_seconds
 
 CALLS = 4
 WORKERS = 2
+# A full collection between rounds keeps one core busy for about 50 ms right before a burst;
+# after such a spell this virtual machine's scheduler often wakes both workers on that core and
+# leaves the other idle for up to a tick (4 ms), whoever's call it is. No user's pool collects
+# before every batch, so the section times its rounds back to back; REFERENCE measures how
+# much of the scaling the machine itself gives a lock-releasing call of the standard library.
+REFERENCE_BYTES = 4 << 20
+# How long each thread calls back to back for the steady ratio.
+STEADY_SECONDS = 0.5
 # Another thread's progress: repeats, a Muskingum call long enough (about 0.15 s) that handing
 # the lock over at its start and end hardly counts, and the least share of its solo rate.
 PROGRESS_REPEATS = 7
@@ -27,8 +36,10 @@ PROGRESS_TARGET = 0.8
 
 METHOD = (f"Ratio = time of {CALLS} calls one after another / time of the same {CALLS} calls "
           f"submitted together to a ThreadPoolExecutor({WORKERS}) created beforehand, so that "
-          f"{WORKERS:.1f}× is both cores busy and below 1× is slower than one thread. The peers "
-          "are the numba loops compiled with nogil=True. Values: the peer's first result "
+          f"{WORKERS:.1f}× is both cores busy and below 1× is slower than one thread. Steady = "
+          f"{WORKERS} × a call's median time alone / its median time while {WORKERS} pool "
+          f"threads each call back to back for {STEADY_SECONDS:g} s, as a long study keeps "
+          "them busy. The peers are the numba loops compiled with nogil=True. Values: the peer's first result "
           "against hydrokit's.")
 
 
@@ -61,6 +72,27 @@ def warm_up_and_check(case, calls):
     return check, consistent
 
 
+def per_call_seconds(call, calls):
+    """Median seconds of `calls` calls made back to back, each result dropped at once."""
+    times = []
+    for _ in range(calls):
+        start = time.perf_counter()
+        call()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def steady_ratio(call):
+    """Twice a call's median time alone over its median time while every worker calls back to
+    back: what a long study that keeps the pool busy gets, with no burst to start or end."""
+    alone = per_call_seconds(call, 5)
+    calls = max(5, int(STEADY_SECONDS / alone))
+    alone = per_call_seconds(call, calls)
+    with ThreadPoolExecutor(WORKERS) as pool:
+        busy = list(pool.map(lambda _: per_call_seconds(call, calls), range(WORKERS)))
+    return WORKERS * alone / max(busy)
+
+
 def scaling_row(case):
     with ThreadPoolExecutor(WORKERS) as pool:
         calls = {}
@@ -68,13 +100,36 @@ def scaling_row(case):
             calls[f"{role} in sequence"] = in_sequence(contender.call)
             calls[f"{role} on threads"] = on_threads(pool, contender.call)
         check, consistent = warm_up_and_check(case, calls)
-        medians, rounds = median_seconds(calls)
+        # Each contender's own calls interleave: a peer whose outputs fault in fresh pages on
+        # every call would otherwise slow the other's threaded rounds.
+        medians, rounds = {}, []
+        for role in ("hydrokit", "peer"):
+            own = {name: call for name, call in calls.items() if name.startswith(role)}
+            role_medians, role_rounds = median_seconds(own, collect_between_rounds=False)
+            medians.update(role_medians)
+            rounds.append(role_rounds)
     ratios = {role: medians[f"{role} in sequence"] / medians[f"{role} on threads"]
               for role in ("hydrokit", "peer")}
+    steady = {role: steady_ratio(contender.call)
+              for role, contender in (("hydrokit", case.hydrokit), ("peer", case.peer))}
     return {"case": case.name, "target": case.target, "peer": case.peer.name,
-            "medians": medians, "ratios": ratios, "rounds": rounds, "check": check,
+            "medians": medians, "ratios": ratios, "steady": steady, "rounds": min(rounds), "check": check,
             "consistent": consistent,
             "met": "yes" if ratios["hydrokit"] >= case.target else "**no**"}
+
+
+def reference():
+    """SHA-256 of REFERENCE_BYTES, which runs without the lock throughout: seconds per call, and
+    its ratio timed back to back and with a collection between rounds."""
+    data = bytes(REFERENCE_BYTES)
+    call = lambda: hashlib.sha256(data).digest()
+    ratios = {}
+    with ThreadPoolExecutor(WORKERS) as pool:
+        calls = {"in sequence": in_sequence(call), "on threads": on_threads(pool, call)}
+        for collect in (False, True):
+            medians, _ = median_seconds(calls, collect_between_rounds=collect)
+            ratios[collect] = medians["in sequence"] / medians["on threads"]
+    return medians["in sequence"] / CALLS, ratios
 
 
 class Counter(threading.Thread):
@@ -138,10 +193,12 @@ def measure():
         scaling.append(scaling_row(case))
         del case
     print("  threads: another thread's progress", file=sys.stderr, flush=True)
-    return scaling, progress_rows()
+    progress = progress_rows()
+    print("  threads: reference", file=sys.stderr, flush=True)
+    return scaling, progress, reference()
 
 
-def section(scaling, progress):
+def section(scaling, progress, reference):
     """The Markdown of the section and its summary lines."""
     rounds = [row["rounds"] for row in scaling]
     differing = [row["case"] for row in scaling if not row["consistent"]]
@@ -152,10 +209,15 @@ def section(scaling, progress):
         "Another thread's progress: a Python thread counts loop iterations while the main "
         "thread runs the call, against its count while the main thread sleeps as long; "
         f"median rates over {PROGRESS_REPEATS} interleaved repeats.")
+    seconds, ratios = reference
     text = "\n\n".join([
         "## Threads",
         f"{METHOD} Medians over {min(rounds)} to {max(rounds)} interleaved rounds per case, "
-        f"garbage collection paused while timing. {consistency}",
+        f"timed back to back with garbage collection paused. {consistency}",
+        f"What the machine gives: `hashlib.sha256` over {REFERENCE_BYTES >> 20} MiB "
+        f"({seconds * 1e3:.1f} ms a call, the interpreter lock released throughout) scales "
+        f"{ratios[False]:.2f}× timed the same way, and {ratios[True]:.2f}× with a full garbage "
+        "collection between rounds.",
         report.threads_table(scaling),
         progress_method,
         report.progress_table(progress),

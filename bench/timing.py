@@ -18,11 +18,13 @@ def warm_up(calls):
     return {name: call() for name, call in calls.items()}
 
 
-def median_seconds(calls):
+def median_seconds(calls, collect_between_rounds=True):
     """Median wall time of every zero-argument call in `calls`, over interleaved rounds.
 
     Garbage collection is paused while timing, as timeit does, and a result is released only
-    after its timer has stopped. Returns (medians by name, number of rounds)."""
+    after its timer has stopped; garbage is collected between rounds unless
+    `collect_between_rounds` is false, and once at the end. Returns (medians by name, number
+    of rounds)."""
     samples = {name: [] for name in calls}
     started = time.perf_counter()
     gc_was_enabled = gc.isenabled()
@@ -38,8 +40,10 @@ def median_seconds(calls):
                 samples[name].append(time.perf_counter() - begin)
                 del result
             rounds += 1
-            gc.collect()
+            if collect_between_rounds:
+                gc.collect()
     finally:
+        gc.collect()
         if gc_was_enabled:
             gc.enable()
     return {name: statistics.median(times) for name, times in samples.items()}, rounds

@@ -28,7 +28,7 @@ namespace {
 constexpr size_t page_bytes = 4096;
 constexpr size_t huge_page_bytes = size_t{2} << 20;
 // At most this many idle buffers, so that a search stays a handful of comparisons.
-constexpr size_t most_kept_buffers = 8;
+constexpr size_t most_kept_buffers = 16;
 
 // The whole pages that hold `count` values.
 size_t block_bytes(size_t count) {

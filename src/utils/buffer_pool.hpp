@@ -23,9 +23,11 @@ namespace hydrokit {
 
 // Fewer values than this live in the C library's heap, like any small allocation.
 inline constexpr size_t smallest_pooled_values = size_t{1} << 16;
-// What the pool may keep idle in the whole process: 64 MiB, about what the C library itself
-// may leave untrimmed at the top of its heap.
-inline constexpr size_t most_kept_bytes = size_t{64} << 20;
+// What the pool may keep idle in the whole process: 128 MiB, what the C library's heaps may
+// leave untrimmed for two threads (64 MiB each). Four runs on a pool of two threads, whose three
+// 10^6-value outputs each stay alive until the last run ends, take no fresh page: faults taken
+// by two threads at once cost several times what they cost one.
+inline constexpr size_t most_kept_bytes = size_t{128} << 20;
 
 // The allocator of `Values`. Elements made without a value are left as the memory holds them
 // (zeros from the kernel, or what a recycled buffer held): a computation that writes every value
