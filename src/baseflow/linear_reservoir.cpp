@@ -59,7 +59,8 @@ LayerRun prepare_layer(const LinearReservoir& layer, double dt_h, double half,
                  first_reservoir,
                  static_cast<size_t>(layer.num_reservoir),
                  {}};
-    run.outflow = zeroed_values(steps);
+    // Every step's outflow is written by the routing, so the buffer starts as it comes.
+    run.outflow = values_to_overwrite(steps);
     return run;
 }
 
@@ -120,10 +121,21 @@ ShortChain short_chain(LayerRun& run, const Values& state) {
     return flow;
 }
 
+// The total before a layer's outflow is added: zero before the first layer, which is not read
+// from memory, so the total need not be cleared first (0.0 + flow is still what is added).
+template <bool First>
+[[gnu::always_inline]] inline double total_so_far(const double* total, size_t t) {
+    if constexpr (First) {
+        return 0.0;
+    } else {
+        return total[t];
+    }
+}
+
 // Steps [begin, end) of one layer, or of two side by side (`Pair`): their chains are
 // independent, so the processor overlaps them. Each adds its outflow to the total in layer
 // order. No call happens inside, so the chains stay in registers.
-template <bool Pair>
+template <bool Pair, bool First>
 [[gnu::noinline]] void route_short_block(ShortChain& a, ShortChain* b, const double* rain,
                                          double* total, size_t begin, size_t end, double dt_h,
                                          double discharge_factor) {
@@ -140,7 +152,7 @@ template <bool Pair>
             through_short_chain(((depth * a.gw_fraction) / dt_h) * discharge_factor, state_a,
                                 a.count, a.inflow_weight, a.storage_weight);
         a.outflow[t] = flow_a;
-        double running = flow_a + total[t];
+        double running = flow_a + total_so_far<First>(total, t);
         if constexpr (Pair) {
             const double flow_b =
                 through_short_chain(((depth * b->gw_fraction) / dt_h) * discharge_factor, state_b,
@@ -158,20 +170,30 @@ template <bool Pair>
 }
 
 // Routes one layer with a short chain, or two (`Pair`), polling between blocks.
-template <bool Pair>
+template <bool Pair, bool First>
 void route_short_chains(LayerRun& first, LayerRun* second, const Values& rain, const Values& state,
                         Values& total, double dt_h, double discharge_factor) {
     ShortChain a = short_chain(first, state);
     ShortChain b = Pair ? short_chain(*second, state) : ShortChain{};
     in_blocks(rain.size(), steps_between_polls, [&](size_t begin, size_t end) {
-        route_short_block<Pair>(a, &b, rain.data(), total.data(), begin, end, dt_h,
-                                discharge_factor);
+        route_short_block<Pair, First>(a, &b, rain.data(), total.data(), begin, end, dt_h,
+                                       discharge_factor);
     });
 }
 
+template <bool Pair>
+void route_short_chains(bool first_layers, LayerRun& first, LayerRun* second, const Values& rain,
+                        const Values& state, Values& total, double dt_h, double discharge_factor) {
+    if (first_layers) {
+        route_short_chains<Pair, true>(first, second, rain, state, total, dt_h, discharge_factor);
+    } else {
+        route_short_chains<Pair, false>(first, second, rain, state, total, dt_h, discharge_factor);
+    }
+}
+
 // Routes one layer with a chain too long for registers, polling inside a very long chain.
-void route_long_chain(LayerRun& run, const Values& rain, Values& state, Values& total, double dt_h,
-                      double discharge_factor) {
+void route_long_chain(bool first_layer, LayerRun& run, const Values& rain, Values& state,
+                      Values& total, double dt_h, double discharge_factor) {
     double* chain = state.data() + run.first_reservoir;
     const size_t count = run.reservoir_count;
     const size_t block = std::max<size_t>(1, interrupt_interval / count);
@@ -187,7 +209,7 @@ void route_long_chain(LayerRun& run, const Values& rain, Values& state, Values& 
                 });
             }
             run.outflow[t] = flow;
-            total[t] = flow + total[t];
+            total[t] = flow + (first_layer ? 0.0 : total[t]);
         }
     });
 }
@@ -233,18 +255,22 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
         });
     }
 
-    // The layers add to the total in their order, starting from 0.
-    Values total = zeroed_values(n);
+    // The layers add to the total in their order, starting from 0; the first writes every
+    // step, so only a basin without layers needs its total cleared.
+    Values total = runs.empty() ? zeroed_values(n) : values_to_overwrite(n);
     for (size_t k = 0; k < runs.size();) {
         LayerRun& run = runs[k];
+        const bool first = k == 0;
         if (run.reservoir_count > register_chain) {
-            route_long_chain(run, rain, state, total, dt_h, discharge_factor);
+            route_long_chain(first, run, rain, state, total, dt_h, discharge_factor);
             k += 1;
         } else if (k + 1 < runs.size() && runs[k + 1].reservoir_count <= register_chain) {
-            route_short_chains<true>(run, &runs[k + 1], rain, state, total, dt_h, discharge_factor);
+            route_short_chains<true>(first, run, &runs[k + 1], rain, state, total, dt_h,
+                                     discharge_factor);
             k += 2;
         } else {
-            route_short_chains<false>(run, nullptr, rain, state, total, dt_h, discharge_factor);
+            route_short_chains<false>(first, run, nullptr, rain, state, total, dt_h,
+                                      discharge_factor);
             k += 1;
         }
     }
