@@ -184,6 +184,14 @@ def test_no_layers_or_no_rainfall():
     assert total.data == [] and layers["a"].data == []
 
 
+@pytest.mark.parametrize("chain", [1, 9], ids=["chain in registers", "chain in memory"])
+def test_total_adds_the_first_layer_to_zero(chain):
+    # A layer's -0.0 outflow added to the starting total of 0.0 gives 0.0, not -0.0.
+    total, layers = run_linear_reservoir(
+        10.0, rain([-0.0]), {"a": LinearReservoir(HOUR * 10, 0.5, -0.0, chain)})
+    assert [math.copysign(1.0, s.data[0]) for s in (layers["a"], total)] == [-1.0, 1.0]
+
+
 def test_chain_at_the_stability_limit_passes_inflow_through():
     # K / n equals half a step: C = 1 and D = 0, so nothing of the initial state remains.
     _, layers = run_linear_reservoir(
