@@ -15,42 +15,35 @@ namespace {
 // constant or zero-mean observation from dividing by zero.
 constexpr double guard = 1e-6;
 
-Values log_transformed(std::span<const double> values) {
-    Values logs = values_to_overwrite(values.size());
-    in_blocks(values.size(), interrupt_interval, [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) logs[i] = std::log(values[i] + guard);
-    });
-    return logs;
-}
-
-}  // namespace
-
-double kling_gupta_efficiency(std::span<const double> simulated, std::span<const double> observed,
-                              bool use_log) {
-    if (observed.empty()) throw ValueError("Observed series is empty.");
-    if (simulated.size() != observed.size()) throw ValueError("Series length mismatch.");
-    if (use_log) {
-        const Values simulated_logs = log_transformed(simulated);
-        const Values observed_logs = log_transformed(observed);
-        return kling_gupta_efficiency(simulated_logs, observed_logs, false);
-    }
-    const size_t n = observed.size();
-    const double count = static_cast<double>(n);
-    // Each sum runs in index order on its own; taken in one loop, the two chains of additions
-    // overlap instead of one waiting for the other. The sums live in locals within a block, so
-    // that no store to them can be mistaken for one to the series.
-    double sim_sum = 0.0;
-    double obs_sum = 0.0;
-    in_blocks(n, interrupt_interval, [&](size_t begin, size_t end) {
+// Both series' logarithms, into `simulated_logs` and `observed_logs`, summed in index order
+// as they are taken, each sum on its own: the additions wait on nothing but the logarithms,
+// and no second pass reads the logarithms back from memory for them.
+void log_transformed(std::span<const double> simulated, std::span<const double> observed,
+                     Values& simulated_logs, Values& observed_logs, double& sim_sum,
+                     double& obs_sum) {
+    in_blocks(observed.size(), interrupt_interval / 2, [&](size_t begin, size_t end) {
         double sim = sim_sum;
         double obs = obs_sum;
         for (size_t i = begin; i < end; ++i) {
-            sim += simulated[i];
-            obs += observed[i];
+            const double sim_log = std::log(simulated[i] + guard);
+            const double obs_log = std::log(observed[i] + guard);
+            simulated_logs[i] = sim_log;
+            observed_logs[i] = obs_log;
+            sim += sim_log;
+            obs += obs_log;
         }
         sim_sum = sim;
         obs_sum = obs;
     });
+}
+
+// The efficiency of two series of equal, non-zero length whose sums are `sim_sum` and
+// `obs_sum`.
+[[gnu::always_inline]] inline double efficiency(std::span<const double> simulated,
+                                                std::span<const double> observed, double sim_sum,
+                                                double obs_sum) {
+    const size_t n = observed.size();
+    const double count = static_cast<double>(n);
     const double mean_sim = sim_sum / count;
     const double mean_obs = obs_sum / count;
     double sim_squares = 0.0;
@@ -89,6 +82,36 @@ double kling_gupta_efficiency(std::span<const double> simulated, std::span<const
 
     return 1.0 - std::sqrt((variability - 1.0) * (variability - 1.0) +
                            ((bias - 1.0) * (bias - 1.0) + correlation_term));
+}
+
+}  // namespace
+
+double kling_gupta_efficiency(std::span<const double> simulated, std::span<const double> observed,
+                              bool use_log) {
+    if (observed.empty()) throw ValueError("Observed series is empty.");
+    if (simulated.size() != observed.size()) throw ValueError("Series length mismatch.");
+    double sim_sum = 0.0;
+    double obs_sum = 0.0;
+    if (use_log) {
+        Values simulated_logs = values_to_overwrite(observed.size());
+        Values observed_logs = values_to_overwrite(observed.size());
+        log_transformed(simulated, observed, simulated_logs, observed_logs, sim_sum, obs_sum);
+        return efficiency(simulated_logs, observed_logs, sim_sum, obs_sum);
+    }
+    // Each sum runs in index order on its own; taken in one loop, the two chains of additions
+    // overlap instead of one waiting for the other. The sums live in locals within a block, so
+    // that no store to them can be mistaken for one to the series.
+    in_blocks(observed.size(), interrupt_interval, [&](size_t begin, size_t end) {
+        double sim = sim_sum;
+        double obs = obs_sum;
+        for (size_t i = begin; i < end; ++i) {
+            sim += simulated[i];
+            obs += observed[i];
+        }
+        sim_sum = sim;
+        obs_sum = obs;
+    });
+    return efficiency(simulated, observed, sim_sum, obs_sum);
 }
 
 }  // namespace hydrokit
