@@ -16,13 +16,13 @@ import report
 import thread_cases
 from case import compare
 from inputs import generator
-from timing import median_seconds
+from timing import median_seconds, warm_up
 
 CALLS = 4
 WORKERS = 2
 # A full collection between rounds keeps one core busy for about 50 ms right before a burst;
 # after such a spell this virtual machine's scheduler often wakes both workers on that core and
-# leaves the other idle for up to a tick (4 ms), whoever's call it is. No user's pool collects
+# leaves the other idle for several milliseconds, whoever's call it is. No user's pool collects
 # before every batch, so the section times its rounds back to back; REFERENCE measures how
 # much of the scaling the machine itself gives a lock-releasing call of the standard library.
 REFERENCE_BYTES = 4 << 20
@@ -39,8 +39,8 @@ METHOD = (f"Ratio = time of {CALLS} calls one after another / time of the same {
           f"{WORKERS:.1f}× is both cores busy and below 1× is slower than one thread. Steady = "
           f"{WORKERS} × a call's median time alone / its median time while {WORKERS} pool "
           f"threads each call back to back for {STEADY_SECONDS:g} s, as a long study keeps "
-          "them busy. The peers are the numba loops compiled with nogil=True. Values: the peer's first result "
-          "against hydrokit's.")
+          "them busy. The peers are the numba loops compiled with nogil=True. Values: the "
+          "peer's first result against hydrokit's.")
 
 
 def in_sequence(call):
@@ -113,8 +113,8 @@ def scaling_row(case):
     steady = {role: steady_ratio(contender.call)
               for role, contender in (("hydrokit", case.hydrokit), ("peer", case.peer))}
     return {"case": case.name, "target": case.target, "peer": case.peer.name,
-            "medians": medians, "ratios": ratios, "steady": steady, "rounds": min(rounds), "check": check,
-            "consistent": consistent,
+            "medians": medians, "ratios": ratios, "steady": steady, "rounds": min(rounds),
+            "check": check, "consistent": consistent,
             "met": "yes" if ratios["hydrokit"] >= case.target else "**no**"}
 
 
@@ -123,13 +123,15 @@ def reference():
     its ratio timed back to back and with a collection between rounds."""
     data = bytes(REFERENCE_BYTES)
     call = lambda: hashlib.sha256(data).digest()
-    ratios = {}
+    medians = {}
     with ThreadPoolExecutor(WORKERS) as pool:
         calls = {"in sequence": in_sequence(call), "on threads": on_threads(pool, call)}
+        warm_up(calls)
         for collect in (False, True):
-            medians, _ = median_seconds(calls, collect_between_rounds=collect)
-            ratios[collect] = medians["in sequence"] / medians["on threads"]
-    return medians["in sequence"] / CALLS, ratios
+            medians[collect], _ = median_seconds(calls, collect_between_rounds=collect)
+    ratios = {collect: times["in sequence"] / times["on threads"]
+              for collect, times in medians.items()}
+    return medians[False]["in sequence"] / CALLS, ratios
 
 
 class Counter(threading.Thread):
