@@ -39,6 +39,7 @@ import numpy as np
 # does not work, the submodules are attributes).
 import hydrokit
 import plotting
+from plotting import positive_int
 
 AREA_ACRES = 40 * 640.0
 STEP = timedelta(hours=1)
@@ -206,13 +207,6 @@ def show_that_series_do_not_pickle():
 
 def mean(values):
     return sum(values) / len(values)
-
-
-def positive_int(text):
-    value = int(text)
-    if value < 1:
-        raise ValueError(text)
-    return value
 
 
 def parse_options(parser):

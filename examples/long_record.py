@@ -29,6 +29,7 @@ import numpy as np
 
 import hydrokit
 import plotting
+from plotting import positive_int
 
 HOUR = timedelta(hours=1)
 HOURS_PER_YEAR = 8760
@@ -135,13 +136,6 @@ def dask_missing():
     except ImportError as error:
         return f"dask is not installed ({error}); `make demo` installs it"
     return None
-
-
-def positive_int(text):
-    value = int(text)
-    if value < 1:
-        raise ValueError(text)
-    return value
 
 
 def parse_options(parser):

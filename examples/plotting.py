@@ -10,6 +10,14 @@ import io
 import pathlib
 
 
+def positive_int(text):
+    """A command-line count: an integer of at least 1."""
+    value = int(text)
+    if value < 1:
+        raise ValueError(text)
+    return value
+
+
 def parse_arguments(description, add_options=None):
     """The example's command line: `--out DIR` plus whatever `add_options(parser)` adds."""
     parser = argparse.ArgumentParser(description=description)
