@@ -225,10 +225,7 @@ def parse_options(parser):
 
 def main():
     arguments = plotting.parse_arguments(__doc__.splitlines()[0], parse_options)
-    modes = [mode for mode in arguments.modes.split(",") if mode]
-    unknown = sorted(set(modes) - set(MODES))
-    if unknown:
-        sys.exit(f"unknown mode {', '.join(unknown)}: choose from {', '.join(MODES)}")
+    modes = plotting.chosen_modes(arguments.modes, MODES)
     workers = arguments.workers
 
     storms = make_storms(arguments.storms)

@@ -170,10 +170,7 @@ def run_modes(modes, basins, workers):
 
 def main():
     arguments = plotting.parse_arguments(__doc__.splitlines()[0], parse_options)
-    modes = [mode for mode in arguments.modes.split(",") if mode]
-    unknown = sorted(set(modes) - set(MODES))
-    if unknown:
-        sys.exit(f"unknown mode {', '.join(unknown)}: choose from {', '.join(MODES)}")
+    modes = plotting.chosen_modes(arguments.modes, MODES)
 
     basins = make_basins(arguments.basins, arguments.years)
     hours = arguments.years * HOURS_PER_YEAR

@@ -1,4 +1,4 @@
-"""What the examples share for their pictures: where a PNG goes and whether it can be drawn.
+"""What the examples share: command-line helpers, where a PNG goes and whether it can be drawn.
 
 Every example writes its picture next to itself unless `--out DIR` names another folder
 (`make pictures` writes the committed copies into docs/images/). matplotlib is a demo
@@ -8,6 +8,7 @@ dependency: without it the examples still compute and print, and say why there i
 import argparse
 import io
 import pathlib
+import sys
 
 
 def positive_int(text):
@@ -16,6 +17,15 @@ def positive_int(text):
     if value < 1:
         raise ValueError(text)
     return value
+
+
+def chosen_modes(text, known):
+    """The modes named in `--modes` (comma-separated), in order; exits naming any unknown one."""
+    modes = [mode for mode in text.split(",") if mode]
+    unknown = sorted(set(modes) - set(known))
+    if unknown:
+        sys.exit(f"unknown mode {', '.join(unknown)}: choose from {', '.join(known)}")
+    return modes
 
 
 def parse_arguments(description, add_options=None):
