@@ -25,7 +25,7 @@ wheel: build
 core-tests:
 	@mkdir -p build
 	@$(CXX) $(CORE_TEST_FLAGS) tests/core/*.cpp \
-	    $$(find src -mindepth 2 -name '*.cpp' ! -name '*_py.cpp') \
+	    src/buffer_pool.cpp $$(find src -mindepth 2 -name '*.cpp' ! -name '*_py.cpp') \
 	    -o build/core_tests
 	@build/core_tests
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ref.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit::py {
 

@@ -7,9 +7,13 @@
 
 #include "interrupt.hpp"
 #include "once.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit::py {
+
+bool ordinary_error_pending() {
+    return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError);
+}
 
 namespace {
 
@@ -18,8 +22,11 @@ Once<PyDateTime_CAPI> datetime_capsule;
 // Imports the interpreter's datetime interface on first use; the datetime.h macros of this
 // file read it through PyDateTimeAPI.
 void require_datetime_api() {
+    // The interface is a static table of the datetime module: a second import finds the same
+    // one, and nothing is released.
     PyDateTimeAPI = datetime_capsule.get(
-        [] { return static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0)); });
+        [] { return static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0)); },
+        [](PyDateTime_CAPI*) {});
     if (PyDateTimeAPI == nullptr) {
         if (!PyErr_Occurred()) {
             PyErr_SetString(PyExc_ImportError, "failed to import `datetime` C API");
@@ -35,14 +42,11 @@ double item_as_double(PyObject* item) {
     return value;
 }
 
-// Clears a failure that a fallback stands in for (no usable buffer, no length). A
-// KeyboardInterrupt, a MemoryError or any BaseException that is not an Exception keeps unwinding.
+// Clears a failure that a fallback stands in for (no usable buffer, no length, no text); any
+// other keeps unwinding.
 void discard_ordinary_error() {
-    if (PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError)) {
-        PyErr_Clear();
-        return;
-    }
-    throw PythonError{};
+    if (!ordinary_error_pending()) throw PythonError{};
+    PyErr_Clear();
 }
 
 // Types whose items are exactly the doubles of their buffer. A subclass may differ: a numpy
@@ -82,12 +86,23 @@ std::string exception_type_name(PyObject* exception) {
     return result;
 }
 
+// The text of a refused conversion's exception. The conversions make theirs with one exact str,
+// which is their text and is read as it is: str() would first run the signal handlers, whose
+// exception would then pass for a failure of the text and be lost. They run at the next poll.
 std::string exception_message(PyObject* exception) {
-    PyObject* message = PyObject_Str(exception);
+    PyObject* args = PyException_GetArgs(exception);
+    PyObject* message = nullptr;
+    if (args != nullptr && PyTuple_GET_SIZE(args) == 1 &&
+        PyUnicode_CheckExact(PyTuple_GET_ITEM(args, 0))) {
+        message = Py_NewRef(PyTuple_GET_ITEM(args, 0));
+    } else {
+        message = PyObject_Str(exception);
+    }
+    Py_XDECREF(args);
     const char* text = message ? PyUnicode_AsUTF8(message) : nullptr;
     std::string result = text ? text : "<exception str() failed>";
     Py_XDECREF(message);
-    PyErr_Clear();
+    if (text == nullptr) discard_ordinary_error();
     return result;
 }
 
@@ -217,14 +232,12 @@ std::string dict_key(PyObject* key) {
 }
 
 std::string union_attempt_text(std::string_view union_name, std::string_view kind) {
-    PyObject* refused = PyErr_GetRaisedException();
     std::string text = "TypeError: failed to extract field " + std::string(union_name) +
                        "::" + std::string(kind) + ".0";
-    for (PyObject* cause = refused; cause != nullptr;) {
+    for (PyObject* cause = PyErr_GetRaisedException(); cause != nullptr;) {
+        const Ref held = Ref::steal(cause);
         text += ", caused by " + exception_type_name(cause) + ": " + exception_message(cause);
-        PyObject* next = PyException_GetCause(cause);
-        Py_DECREF(cause);
-        cause = next;
+        cause = PyException_GetCause(cause);
     }
     return text;
 }

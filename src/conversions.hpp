@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "exceptions.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/duration.hpp"
 #include "utils/named_map.hpp"
 
@@ -172,6 +172,11 @@ struct From<NamedMap<T>> {
     }
 };
 
+// Whether the pending error is an ordinary Exception, one that a conversion may answer for. A
+// KeyboardInterrupt, a MemoryError or any BaseException that is not an Exception keeps unwinding
+// whatever the conversion was doing.
+bool ordinary_error_pending();
+
 // Names for the error of a union conversion: `UnionNames<V>::name` and `::kinds`, one kind per
 // alternative of the variant in order.
 template <class Variant>
@@ -206,6 +211,7 @@ struct From<std::variant<Kinds...>> {
             result.emplace(std::in_place_type<Kind>, From<Kind>::convert(value));
             return true;
         } catch (const PythonError&) {
+            if (!ordinary_error_pending()) throw;
             reasons.push_back(union_attempt_text(UnionNames<Union>::name, kind));
             return false;
         }

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit::py {
 

@@ -43,6 +43,7 @@ LAYERS = {"interflow": hydrokit.baseflow.LinearReservoir(18 * HOUR, 0.3, 1.0, 3)
           "groundwater": hydrokit.baseflow.LinearReservoir(12 * DAY, 0.5, 4.0, 3)}
 INFLOW = {hours: Continuous(150.0 + 100.0 * np.sin(np.arange(hours) / 10.0), HOUR, "discharge")
           for hours in (72, 720)}
+MANY_OUTLETS = {f"valve {i}": utils.ConstantDischargeInfo(1e-3) for i in range(20_000)}
 DEEP = {"deep": hydrokit.baseflow.LinearReservoir(30 * DAY, 0.5, 1.0, 300)}
 
 
@@ -72,6 +73,9 @@ LONG_CALLS = {
     "run_muskingum_routing": lambda: hydrokit.reach.run_muskingum_routing(
         FLOW, 6 * HOUR, 0.2, 2048, 100.0),
     "run_level_pool_routing": lambda: level_pool(720),
+    # Little simulated time, much work: each second asks every outlet for its release.
+    "run_level_pool_routing, 20,000 outlets": lambda: hydrokit.reservoir.run_level_pool_routing(
+        Continuous([5.0, 5.0], timedelta(seconds=1000), "discharge"), 101.0, POOL, MANY_OUTLETS),
     "run_deficit_and_constant": lambda: hydrokit.rainfall_loss.run_deficit_and_constant(
         LONG_RAIN, 0.5, 2.0, 0.05, 2 * DAY),
     "run_clark_uh": lambda: hydrokit.rainfall_transform.run_clark_uh(

@@ -5,7 +5,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

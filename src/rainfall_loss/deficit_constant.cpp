@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "interrupt.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/min_max.hpp"
 
 namespace hydrokit {

@@ -8,7 +8,7 @@
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/min_max.hpp"
 
 namespace hydrokit {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/time_series.hpp"
 
 namespace hydrokit {

@@ -4,7 +4,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/time_series.hpp"
 
 namespace hydrokit {

@@ -8,7 +8,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit {
 
@@ -146,10 +146,15 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     // The seconds of inflow interval k, [k dt, (k + 1) dt), read the inflow between points k
     // and k + 1; the last second of the run reads the last point. The first second of each
     // interval is recorded.
+    // A second's work is the pool's update and one release per outlet: with thousands of
+    // outlets, a block of seconds between polls is that much shorter.
+    const size_t work_per_second = runs.size() + 1;
+    const int64_t block_seconds =
+        std::max<int64_t>(1, static_cast<int64_t>((size_t{1} << 16) / work_per_second));
     InterruptCountdown countdown;
     for (size_t k = 1; k < n; ++k) {
         const int64_t start = static_cast<int64_t>(k) * step;
-        countdown.add(1);
+        countdown.add(work_per_second);
         if (k == n - 1) {
             recorded_second(start, inflow.value_at(static_cast<double>(start)));
             break;
@@ -159,8 +164,8 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
                                       inflow.data[k],  inflow.data[k + 1] - inflow.data[k]};
         recorded_second(start, interval.at(start));
         for (int64_t begin = start + 1; begin < start + step;) {
-            const int64_t end = std::min(start + step, begin + (int64_t{1} << 16));
-            countdown.add(static_cast<size_t>(end - begin));
+            const int64_t end = std::min(start + step, begin + block_seconds);
+            countdown.add(static_cast<size_t>(end - begin) * work_per_second);
             const PoolState pool = quiet_seconds({storage, elevation, previous_inflow}, begin, end,
                                                  interval, runs, storage_to_elevation);
             storage = pool.storage;

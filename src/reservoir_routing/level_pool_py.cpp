@@ -26,9 +26,11 @@ PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t na
         NamedMap<DischargeRef> outlets;
         outlets.reserve(held_outlets.size());
         for (const auto& [name, outlet] : held_outlets) outlets.emplace_back(name, outlet.value);
-        // The pool is integrated second by second between recorded steps.
+        // The pool is integrated second by second between recorded steps, each second
+        // updating the pool and asking every outlet for its release.
         const uint64_t seconds = inflow.time_step > 0 ? static_cast<uint64_t>(inflow.time_step) : 1;
-        return to_python(unlocked(work_of(inflow.data.size(), seconds), [&] {
+        const uint64_t work = work_of(work_of(inflow.data.size(), seconds), outlets.size() + 1);
+        return to_python(unlocked(work, [&] {
             return hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets);
         }));
     });

@@ -6,7 +6,7 @@
 
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/number_format.hpp"
 
 namespace hydrokit {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 #include "utils/duration.hpp"
 
 namespace hydrokit {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "utils/buffer_pool.hpp"
+#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

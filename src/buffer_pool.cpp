@@ -1,13 +1,19 @@
-#include "utils/buffer_pool.hpp"
-
-#include <pthread.h>
-#include <sys/mman.h>
+#include "buffer_pool.hpp"
 
 #include <algorithm>
 #include <array>
 #include <mutex>
 
 #include "interrupt.hpp"
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#define HYDROKIT_HAS_MMAP 1
+#endif
+#if __has_include(<pthread.h>)
+#include <pthread.h>
+#define HYDROKIT_HAS_PTHREAD_ATFORK 1
+#endif
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -86,15 +92,43 @@ class Pool {
     size_t bytes_ = 0;
 };
 
+Pool& pool();
+
+// Made when the library is loaded, before any thread can ask for a buffer or fork: a pool made on
+// first use could be half made in a child forked meanwhile, which would then wait for it forever.
 // Never destroyed: a series that dies while the process exits may still give its block back.
+Pool* make_pool() {
+    Pool* made = new Pool;
+#if HYDROKIT_HAS_PTHREAD_ATFORK
+    // A process forked while another thread holds the lock would find it held forever: the
+    // fork waits for the lock, and both sides let go of it afterwards.
+    pthread_atfork([] { pool().lock(); }, [] { pool().unlock(); }, [] { pool().unlock(); });
+#endif
+    return made;
+}
+
+Pool* const shared_pool = make_pool();
+
 Pool& pool() {
-    static Pool* const shared = [] {
-        // A process forked while another thread holds the lock would find it held forever:
-        // the fork waits for the lock, and both sides let go of it afterwards.
-        pthread_atfork([] { pool().lock(); }, [] { pool().unlock(); }, [] { pool().unlock(); });
-        return new Pool;
-    }();
-    return *shared;
+    return *shared_pool;
+}
+
+// Fresh pages for `bytes` (and the guard after them), from the kernel where it lends them
+// directly; null when there is no memory.
+void* map_block(size_t bytes) {
+#if HYDROKIT_HAS_MMAP
+    void* address = mmap(nullptr, bytes + guard_bytes, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (address == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+    // Where the kernel offers transparent huge pages on request, a fresh buffer faults once per
+    // 2 MiB instead of once per 4 KiB. Refusal changes nothing but the speed.
+    if (bytes >= huge_page_bytes) madvise(address, bytes, MADV_HUGEPAGE);
+#endif
+    return address;
+#else
+    return ::operator new(bytes + guard_bytes, std::align_val_t{page_bytes}, std::nothrow);
+#endif
 }
 
 // Unmaps `block`, whose bytes from `poisoned_from` on may be poisoned: the kernel may hand the
@@ -103,7 +137,11 @@ void unmap(Block block, size_t poisoned_from = 0) {
     if (block.address == nullptr) return;
     HYDROKIT_UNPOISON(static_cast<char*>(block.address) + poisoned_from,
                       block.bytes - poisoned_from + guard_bytes);
+#if HYDROKIT_HAS_MMAP
     munmap(block.address, block.bytes + guard_bytes);
+#else
+    ::operator delete(block.address, std::align_val_t{page_bytes});
+#endif
 }
 
 }  // namespace
@@ -121,14 +159,8 @@ double* BufferAllocator::allocate(size_t count) {
         HYDROKIT_UNPOISON(kept, used);
         return static_cast<double*>(kept);
     }
-    void* address = mmap(nullptr, bytes + guard_bytes, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (address == MAP_FAILED) throw std::bad_alloc();
-#if defined(MADV_HUGEPAGE)
-    // Where the kernel offers transparent huge pages on request, a fresh buffer faults once per
-    // 2 MiB instead of once per 4 KiB. Refusal changes nothing but the speed.
-    if (bytes >= huge_page_bytes) madvise(address, bytes, MADV_HUGEPAGE);
-#endif
+    void* address = map_block(bytes);
+    if (address == nullptr) throw std::bad_alloc();
     HYDROKIT_POISON(static_cast<char*>(address) + used, bytes - used + guard_bytes);
     return static_cast<double*>(address);
 }
