@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "ref.hpp"
 #include "buffer_pool.hpp"
+#include "ref.hpp"
 
 namespace hydrokit::py {
 

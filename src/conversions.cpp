@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "buffer_pool.hpp"
 #include "interrupt.hpp"
 #include "once.hpp"
-#include "buffer_pool.hpp"
 
 namespace hydrokit::py {
 

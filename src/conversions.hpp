@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -104,11 +105,15 @@ requires requires {
     PythonClass<T>::type();
 }
 struct From<T> {
-    // The instance's own value, valid while the caller holds the instance.
-    static const T& convert(PyObject* value) {
+    // Whether `convert` takes `value`, told without raising when it does not.
+    static bool accepts(PyObject* value) {
         PyTypeObject* type = PythonClass<T>::type();
         if (type == nullptr) throw PythonError{};
-        if (!PyObject_TypeCheck(value, type)) raise_type_mismatch(value, PythonClass<T>::name);
+        return PyObject_TypeCheck(value, type);
+    }
+    // The instance's own value, valid while the caller holds the instance.
+    static const T& convert(PyObject* value) {
+        if (!accepts(value)) raise_type_mismatch(value, PythonClass<T>::name);
         return PythonClass<T>::value(value);
     }
 };
@@ -120,6 +125,7 @@ requires requires {
     PythonClass<T>::type();
 }
 struct From<const T*> {
+    static bool accepts(PyObject* value) { return From<T>::accepts(value); }
     static const T* convert(PyObject* value) { return &From<T>::convert(value); }
 };
 
@@ -194,6 +200,14 @@ struct From<std::variant<Kinds...>> {
     using Union = std::variant<Kinds...>;
 
     static Union convert(PyObject* value) {
+        if constexpr ((quickly_told<Kinds> && ...)) {
+            // Every alternative tells without raising whether it takes the value: the first
+            // that does wins, as below, without first writing out why each before it refused.
+            std::optional<Union> result;
+            if ((take_if_accepted<Kinds>(value, result) || ...) && result) {
+                return std::move(*result);
+            }
+        }
         constexpr auto& kinds = UnionNames<Union>::kinds;
         std::vector<std::string> reasons;
         std::optional<Union> result;
@@ -204,6 +218,25 @@ struct From<std::variant<Kinds...>> {
     }
 
   private:
+    template <class Kind>
+    static constexpr bool quickly_told = requires(PyObject* value) {
+        { From<Kind>::accepts(value) } -> std::same_as<bool>;
+    };
+
+    // A refusal after the type test (an instance its constructor never initialised) is left
+    // for the full attempt, which writes it out among the others.
+    template <class Kind>
+    static bool take_if_accepted(PyObject* value, std::optional<Union>& result) {
+        if (!From<Kind>::accepts(value)) return false;
+        try {
+            result.emplace(std::in_place_type<Kind>, From<Kind>::convert(value));
+        } catch (const PythonError&) {
+            if (!ordinary_error_pending()) throw;
+            PyErr_Clear();
+        }
+        return true;
+    }
+
     template <class Kind>
     static bool try_kind(PyObject* value, std::string_view kind, std::optional<Union>& result,
                          std::vector<std::string>& reasons) {

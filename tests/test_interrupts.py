@@ -313,7 +313,7 @@ SCRIPTS = {
         except TypeError as error:
             print(error)
     """, "argument 'time_step': 'int' object is not an instance of 'timedelta'\n"),
-    "a fork while a worker makes the pool's first buffer": (TEN_YEARS + textwrap.dedent("""
+    "a fork while a worker takes the process's first buffers": (TEN_YEARS + textwrap.dedent("""
         import ctypes, sys, warnings
         warnings.simplefilter("ignore", DeprecationWarning)  # forking beside a thread
 
@@ -326,9 +326,9 @@ SCRIPTS = {
 
         @ctypes.CFUNCTYPE(None)
         def inside_fork():
-            # Within fork, its handlers locked, long enough for the worker to get that far. The
-            # lock stays held: a thread taking it now would wait for the fork, and the fork
-            # for the lock.
+            # Within fork, before the pool's own handler locks it, long enough for the worker
+            # to be taking buffers. This thread keeps the interpreter lock meanwhile: a thread
+            # that took it now would wait for the fork, and the fork for it.
             end = time.monotonic() + 0.2
             while time.monotonic() < end:
                 pass

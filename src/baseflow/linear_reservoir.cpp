@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "buffer_pool.hpp"
 #include "utils/number_format.hpp"
 
 namespace hydrokit {

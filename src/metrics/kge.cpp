@@ -3,9 +3,9 @@
 #include <cmath>
 #include <vector>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

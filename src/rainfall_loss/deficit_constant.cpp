@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "interrupt.hpp"
 #include "buffer_pool.hpp"
+#include "interrupt.hpp"
 #include "utils/min_max.hpp"
 
 namespace hydrokit {

@@ -5,10 +5,10 @@
 #include <new>
 #include <string>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
-#include "buffer_pool.hpp"
 #include "utils/min_max.hpp"
 
 namespace hydrokit {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "buffer_pool.hpp"
 
 namespace hydrokit {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "buffer_pool.hpp"
 #include "error.hpp"
 #include "interrupt.hpp"
-#include "buffer_pool.hpp"
 #include "utils/number_format.hpp"
 
 namespace hydrokit {
