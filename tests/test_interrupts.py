@@ -243,25 +243,22 @@ def test_outlets_dropped_during_the_call_change_nothing(emptied_by):
 
 
 # Python code that runs inside a long call (a signal handler, a finalizer run by a collection
-# at a poll or during an import) may call hydrokit again, and a fork may come from any thread
-# at any moment. Each script runs in a process of its own, since what they guard against is an
-# abort or a hang, and must print what is given.
+# at a poll or during an import) may call hydrokit again, and a fork may come from any thread.
+# Each script runs in a process of its own, since what they guard against is an abort or a hang.
 TEN_YEARS = textwrap.dedent("""
-    import gc, os, signal, threading, time
+    import gc, os, signal, sys, threading, time
     from datetime import timedelta
     import hydrokit
     utils = hydrokit.reservoir.reservoir_utils
     inflow = hydrokit.utils.ContinuousTimeSeries([5.0] * 87600, timedelta(hours=1), "discharge")
     ten_years = (inflow, 0.0, utils.ElevationStorage([0.0, 1e6], [0.0, 1e12]),
                  {"bottom": utils.ConstantDischargeInfo(1.0)})
-
-    def short_kge():
-        return hydrokit.metrics.calculate_kge([1.0, 2.0, 3.0], [1.0, 2.0, 4.0])
+    kge = lambda: hydrokit.metrics.calculate_kge([1.0, 2.0, 3.0], [1.0, 2.0, 4.0])
 """)
 SCRIPTS = {
     "a signal handler calls hydrokit": (TEN_YEARS + textwrap.dedent("""
         def handler(signum, frame):
-            print("handler", short_kge())
+            print("handler", kge())
             raise KeyboardInterrupt
         signal.signal(signal.SIGALRM, handler)
         signal.setitimer(signal.ITIMER_REAL, 0.1)
@@ -275,9 +272,9 @@ SCRIPTS = {
             def __init__(self):
                 self.me = self
             def __del__(self):
-                print("finalizer", short_kge())
+                print("finalizer", kge())
         class Outflow:
-            # Leaves a cycle behind and asks for a collection, with no loop to run it here:
+            # A cycle left behind and a collection asked for, with no loop to run it here:
             # the routing's first poll without the lock runs it.
             def __float__(self):
                 Cycle()
@@ -287,74 +284,51 @@ SCRIPTS = {
         year = hydrokit.utils.ContinuousTimeSeries([1.0] * 8760, timedelta(hours=1), "discharge")
         gc.collect()
         gc.set_threshold(10**6)
-        routed = hydrokit.reach.run_muskingum_routing(year, timedelta(hours=1), 0.2, 10**5,
-                                                      Outflow())
-        gc.set_threshold(2000)
-        print(len(routed.data))
+        print(len(hydrokit.reach.run_muskingum_routing(year, timedelta(hours=1), 0.2, 10**5,
+                                                       Outflow()).data))
     """), "finalizer 0.6258383336276105\n8760\n"),
     "a finalizer calls hydrokit while the first conversion imports datetime": ("""
         import gc, sys
         import hydrokit
         assert "datetime" not in sys.modules
-        Series = hydrokit.utils.ContinuousTimeSeries
+        hourly = lambda: hydrokit.utils.ContinuousTimeSeries([1.0], 3600, "discharge")
         class Cycle:
             def __init__(self):
                 self.me = self
             def __del__(self):
                 try:
-                    Series([1.0], 3600, "discharge")
-                except TypeError as error:
-                    self.seen = str(error)
+                    hourly()
+                except TypeError:
+                    pass
         gc.collect()
         Cycle()
         gc.set_threshold(1)
         try:
-            Series([1.0], 3600, "discharge")
+            hourly()
         except TypeError as error:
             print(error)
     """, "argument 'time_step': 'int' object is not an instance of 'timedelta'\n"),
     "a fork while a worker takes the process's first buffers": (TEN_YEARS + textwrap.dedent("""
-        import ctypes, sys, warnings
-        warnings.simplefilter("ignore", DeprecationWarning)  # forking beside a thread
-
-        def first_buffer():
-            # 60,000 ordinates of a day of one-second steps, made without the lock; the
-            # recession then takes the process's first buffer from the pool.
+        def buffers():
+            # 60,000 ordinates at one-second steps made without the lock, then a recession
+            # that takes buffers from the pool.
             rain = hydrokit.utils.IncrementalTimeSeries([1.0], timedelta(seconds=1), "rainfall")
             return len(hydrokit.rainfall_transform.run_clark_uh(
                 rain, 100.0, timedelta(seconds=60_000), timedelta(hours=1)).data)
-
-        @ctypes.CFUNCTYPE(None)
-        def inside_fork():
-            # Within fork, before the pool's own handler locks it, long enough for the worker
-            # to be taking buffers. This thread keeps the interpreter lock meanwhile: a thread
-            # that took it now would wait for the fork, and the fork for it.
-            end = time.monotonic() + 0.2
-            while time.monotonic() < end:
-                pass
-
-        # What pthread_atfork does in glibc, where it is not exported itself.
-        ctypes.CDLL("libc.so.6").__register_atfork(inside_fork, None, None, None)
-        # The worker keeps the lock until its computation lets go of it; this thread, woken by
+        # The worker keeps the lock until its computation lets it go; this thread, woken by
         # then, takes it at once and forks.
         sys.setswitchinterval(10.0)
         calling = threading.Event()
-        worker = threading.Thread(target=lambda: calling.set() or first_buffer())
-        worker.start()
+        threading.Thread(target=lambda: calling.set() or buffers()).start()
         calling.wait()
-        if (pid := os.fork()) == 0:
-            print("child", first_buffer(), flush=True)
+        if os.fork() == 0:
+            print("child", buffers(), flush=True)
             os._exit(0)
-        os.waitpid(pid, 0)
-        worker.join()
+        os.wait()
     """), "child 121684\n"),
     "Ctrl-C in a child forked from a worker thread": (TEN_YEARS + textwrap.dedent(f"""
-        import warnings
-        warnings.simplefilter("ignore", DeprecationWarning)  # forking beside a thread
-
         def in_child():
-            signal.signal(signal.SIGALRM, lambda signum, frame: os.kill(os.getpid(),
-                                                                        signal.SIGINT))
+            signal.signal(signal.SIGALRM, lambda *_: os.kill(os.getpid(), signal.SIGINT))
             signal.setitimer(signal.ITIMER_REAL, 0.05)
             start = time.monotonic()
             try:
@@ -362,13 +336,7 @@ SCRIPTS = {
             except KeyboardInterrupt:
                 print("stopped in time:", time.monotonic() - start < {LATENCY}, flush=True)
             os._exit(0)
-
-        def fork():
-            if (pid := os.fork()) == 0:
-                in_child()
-            os.waitpid(pid, 0)
-
-        worker = threading.Thread(target=fork)
+        worker = threading.Thread(target=lambda: os.fork() == 0 and in_child() or os.wait())
         worker.start()
         worker.join()
     """), "stopped in time: True\n"),
@@ -377,7 +345,7 @@ SCRIPTS = {
 
 @pytest.mark.parametrize("script, expected", SCRIPTS.values(), ids=SCRIPTS.keys())
 def test_python_code_inside_a_call_and_forks(script, expected):
-    ran = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True,
-                         text=True, timeout=60)
-    assert (ran.returncode, ran.stderr) == (0, "")
-    assert ran.stdout == expected
+    # Forking beside a thread draws the interpreter's DeprecationWarning.
+    ran = subprocess.run([sys.executable, "-W", "ignore::DeprecationWarning", "-c",
+                          textwrap.dedent(script)], capture_output=True, text=True, timeout=60)
+    assert (ran.returncode, ran.stdout, ran.stderr) == (0, expected, "")
