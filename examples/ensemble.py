@@ -76,8 +76,10 @@ def simulate_storm(parameters, rain):
     baseflow, _ = hydrokit.baseflow.run_linear_reservoir(AREA_ACRES, losses.loss,
                                                          {"groundwater": layer})
     # numpy views the series without copying them; the Clark hydrograph runs on past the
-    # window, the slice keeps the window's hours.
-    flow = np.asarray(surface)[:WINDOW_STEPS] + np.asarray(baseflow)
+    # window, the slice keeps the window's hours. Surface value k is the flow at k hours,
+    # baseflow value k at k + 1 hours: the baseflow goes one place later, behind its start.
+    on_clock = np.concatenate(([BASEFLOW_BEFORE_STORM_CFS], np.asarray(baseflow)[:-1]))
+    flow = np.asarray(surface)[:WINDOW_STEPS] + on_clock
     routed = hydrokit.reach.run_muskingum_routing(
         hydrokit.utils.ContinuousTimeSeries(flow, STEP, "discharge"),
         timedelta(hours=k_hours), x, 1, flow[0])

@@ -90,8 +90,11 @@ def simulate_basin(basin):
                                                        basin["storage"])
     baseflow, _ = hydrokit.baseflow.run_linear_reservoir(area, losses.loss, basin["layers"])
     # numpy views the series without copying them; the Clark hydrograph runs on past the
-    # record, the slice keeps the record's hours.
-    flow = np.asarray(surface)[:len(basin["rain"])] + np.asarray(baseflow)
+    # record, the slice keeps the record's hours. Surface value k is the flow at k hours,
+    # baseflow value k at k + 1 hours: the baseflow goes one place later, behind its start.
+    at_start = sum(layer.initial_q for layer in basin["layers"].values())
+    on_clock = np.concatenate(([at_start], np.asarray(baseflow)[:-1]))
+    flow = np.asarray(surface)[:len(basin["rain"])] + on_clock
     k, x, sub_reaches = basin["reach"]
     routed = hydrokit.reach.run_muskingum_routing(
         hydrokit.utils.ContinuousTimeSeries(flow, HOUR, "discharge"), k, x, sub_reaches, flow[0])
