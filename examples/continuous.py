@@ -328,7 +328,8 @@ def plot(record, runs, days, kge, out_dir):
     rain_axis.bar(dates, record.rain[days], width=1.0, color="tab:blue")
     rain_axis.invert_yaxis()
     rain_axis.set_ylabel("rainfall\n(mm/day)")
-    rain_axis.set_title(f"Validation period, {dates[0]} to {dates[-1]}: daily mean discharge")
+    rain_axis.set_title(f"Validation period, {dates[0]} to {dates[-1]}: observed daily means "
+                        "and simulated end-of-day discharge")
     flow_axis.plot(dates, record.observed[days], color="black", linewidth=1.2,
                    label="observed")
     styles = {"hydrokit": ("tab:red", 1.3), "HYMOD": ("tab:green", 1.0)}
