@@ -220,3 +220,28 @@ def test_baseflow_joins_the_runoff_on_its_clock(monkeypatch, chain):
     # The last chain the example ran is the one it returned.
     runoff, (at_start, total) = runoffs[-1], baseflows[-1]
     assert combined == [q + b for q, b in zip(runoff, [at_start] + total)][:len(combined)]
+
+
+@pytest.mark.skipif(bool(missing("spotpy") or missing("scipy")),
+                    reason=str(missing("spotpy") or missing("scipy")))
+def test_continuous_study_reads_the_same_record_from_a_csv(tmp_path):
+    # The shipped record written out in the --csv layout (m³/s, ISO dates, empty where the
+    # gauge has no value) must calibrate to the same digits as the record read from spotpy.
+    import importlib.resources
+
+    shipped = importlib.resources.files("spotpy") / "examples/hymod_python/hymod_input.csv"
+    rows = [line.split(";") for line in shipped.read_text().splitlines()[1:]]
+    record = tmp_path / "record.csv"
+    record.write_text("date,rain_mm,pet_mm,discharge_m3s\n" + "".join(
+        f"{day[6:10]}-{day[3:5]}-{day[0:2]},{rain},{pet},"
+        f"{'' if flow == 'nan' else float(flow) / 1000}\n" for day, rain, pet, flow in rows))
+    split = ["--generations", "2", "--calibration", "2013-01-01", "2014-12-31",
+             "--validation", "2015-01-01", "2016-12-31"]
+    from_spotpy = run_example("continuous.py", tmp_path, *split)
+    from_csv = run_example("continuous.py", tmp_path, "--csv", str(record), "--area-km2",
+                           "1.783", *split)
+    assert "1827 days from 2012-01-01 to 2016-12-31, 1461 observed" in from_csv
+    # The calibrated set, the table's rows and the closing KGE line (not the times).
+    figures = re.compile(r"^hydrokit (?:parameters|KGE| +\w+ +[\d.]+ +[\d.]+$).*$", re.M)
+    assert figures.findall(from_csv) == figures.findall(from_spotpy)
+    assert len(figures.findall(from_csv)) == 4
