@@ -293,8 +293,10 @@ def plot(parameter_sets, set_scores, best, out_dir):
                          s=3, alpha=0.5, color=color, linewidths=0, label=label)
         axis.axvline(true, color="tab:red", linewidth=1.2, label="true value")
         axis.plot(values[best], set_scores[best], "*", color="black", markersize=11,
-                  clip_on=False, label="best set")
-        axis.set_xlim(low, high)
+                  label="best set")
+        # A margin beyond the sampled range, so that a best set on its edge shows whole.
+        margin = 0.04 * (high - low)
+        axis.set_xlim(low - margin, high + margin)
         axis.set_xlabel(f"{name} ({unit})" if unit else name)
     for axis in axes[:, 0]:
         axis.set_ylabel("mean KGE over the storms")

@@ -211,10 +211,12 @@ def plot(outlet, peaks, out_dir):
     left.bar(years, peaks, color="tab:blue")
     left.set_xlabel("year of record")
     left.set_ylabel("annual peak flow at the outlet (cfs)")
+    left.yaxis.set_major_formatter("{x:,.0f}")
     exceedance = 100.0 * np.arange(1, outlet.size + 1) / (outlet.size + 1)
     right.semilogy(exceedance, np.sort(outlet)[::-1], color="tab:blue")
     right.set_xlabel("share of hours the flow is exceeded (%)")
     right.set_ylabel("flow at the outlet (cfs)")
+    right.yaxis.set_major_formatter("{x:,.0f}")
     figure.suptitle(f"{peaks.size} years of hourly flow at the outlet: annual peaks and "
                     f"flow-duration curve")
     plotting.save(figure, "long_record.png", out_dir)
