@@ -1,6 +1,7 @@
 import contextlib
 import importlib.util
 import io
+import math
 import pathlib
 import re
 import subprocess
@@ -245,3 +246,29 @@ def test_continuous_study_reads_the_same_record_from_a_csv(tmp_path):
     figures = re.compile(r"^hydrokit (?:parameters|KGE| +\w+ +[\d.]+ +[\d.]+$).*$", re.M)
     assert figures.findall(from_csv) == figures.findall(from_spotpy)
     assert len(figures.findall(from_csv)) == 4
+
+
+@pytest.mark.parametrize("first_day, days", [("2012-01-01", 366), ("2013-02-17", 45),
+                                             ("2014-12-31", 1)])
+def test_continuous_study_runs_the_soil_month_by_month_as_one_call(monkeypatch, first_day,
+                                                                   days):
+    # With the same PET every month, the monthly calls carrying the deficit over must give
+    # the excess of one call over the whole record, bit for bit.
+    import datetime
+
+    from hydrokit import rainfall_loss, utils
+
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+    continuous = pytest.importorskip("continuous")
+    start = datetime.date.fromisoformat(first_day)
+    dates = [start + datetime.timedelta(days=day) for day in range(days)]
+    rain = [(7.0 * day) % 11.0 if day % 3 else 0.0 for day in range(days)]
+    model = continuous.ContinuousModel(continuous.Record(
+        "test", 1.0, dates, rain, [2.5] * days, [math.nan] * days))
+    assert sum(len(month.data) for month, _ in model.months) == days
+    max_deficit = 60.0 / continuous.MM_PER_INCH
+    whole = rainfall_loss.run_deficit_and_constant(
+        utils.IncrementalTimeSeries([r / continuous.MM_PER_INCH for r in rain],
+                                    datetime.timedelta(days=1), "rainfall"),
+        max_deficit / 2.0, max_deficit, 0.01, datetime.timedelta(days=60.0 / (0.8 * 2.5)))
+    assert model.soil(max_deficit, 0.01, 0.8).tolist() == whole.excess.data
