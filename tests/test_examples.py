@@ -114,7 +114,7 @@ def test_ensemble_local_modes_give_the_same_kge(tmp_path):
         assert rows[pool][5] > 0
 
 
-@pytest.mark.skipif(bool(missing("dask.distributed")), reason=str(missing("dask.distributed")))
+@pytest.mark.skipif(bool(missing("distributed")), reason=str(missing("distributed")))
 def test_ensemble_on_a_local_dask_cluster_gives_the_same_kge(tmp_path):
     # One worker: each one the cluster starts imports dask, seconds on a busy machine.
     output = run_example("ensemble.py", tmp_path, "--sets", "12", "--storms", "2",
