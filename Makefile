@@ -5,9 +5,9 @@ CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
 .PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel
 
-# Only the examples draw pictures and spread work over processes and clusters; the library
-# and its tests need none of these.
-DEMO_PACKAGES = matplotlib scipy dask distributed
+# Only the examples draw pictures, spread work over processes and clusters and read spotpy's
+# record and HYMOD; the library and its tests need none of these.
+DEMO_PACKAGES = matplotlib scipy dask distributed spotpy
 DEMO_STAMP = .venv/.demo-packages
 EXAMPLES = basin reservoir calibration ensemble long_record
 
@@ -56,6 +56,8 @@ demo: demo-packages
 	    echo "== examples/$$example.py"; \
 	    $(PYTHON) examples/$$example.py || exit 1; \
 	done
+	@echo "== examples/continuous.py --peer hymod"
+	@$(PYTHON) examples/continuous.py --peer hymod
 
 # The committed copies of the examples' pictures, shown by the README and the docs. The
 # ensemble's and the long record's pictures are the same whichever mode computed them, so one
@@ -66,6 +68,7 @@ pictures: demo-packages
 	@$(PYTHON) examples/calibration.py --out docs/images >/dev/null
 	@$(PYTHON) examples/ensemble.py --modes serial --out docs/images >/dev/null
 	@$(PYTHON) examples/long_record.py --modes serial --out docs/images >/dev/null
+	@$(PYTHON) examples/continuous.py --peer hymod --out docs/images >/dev/null
 	@echo "pictures: written to docs/images/"
 
 # Benchmark-only packages (numba, scipy, the metric packages) go into .venv here, never for the

@@ -4,6 +4,7 @@ The site lands in docs/_build/html and opens from disk: every link is relative, 
 search page loads its index as a script, which browsers allow from file:// too.
 """
 
+import json
 import pathlib
 import re
 
@@ -68,5 +69,32 @@ def _optional_content(app, docname, source):
     source[0] = text
 
 
+# The search page shows an excerpt of each page it finds, which it fetches from the page
+# itself; a browser refuses to fetch from disk. The search page therefore carries the pages'
+# bodies, and a file:// request for one is answered from them.
+SEARCH_SHIM = """const PAGE_BODIES = %s;
+const fetchFromServer = window.fetch.bind(window);
+window.fetch = (url, options) => {
+  const page = String(url).slice(document.documentElement.dataset.content_root.length);
+  if (window.location.protocol === "file:" && Object.hasOwn(PAGE_BODIES, page))
+    return Promise.resolve(new Response(`<div role="main">${PAGE_BODIES[page]}</div>`));
+  return fetchFromServer(url, options);
+};
+"""
+_page_bodies = {}
+
+
+def _search_excerpts(app, pagename, templatename, context, doctree):
+    if doctree is not None:
+        _page_bodies[pagename + app.builder.out_suffix] = context["body"]
+    elif pagename == "search":
+        static = pathlib.Path(app.outdir) / "_static"
+        static.mkdir(parents=True, exist_ok=True)
+        (static / "page_bodies.js").write_text(SEARCH_SHIM % json.dumps(_page_bodies),
+                                               encoding="utf-8")
+        app.add_js_file("page_bodies.js")
+
+
 def setup(app):
     app.connect("source-read", _optional_content)
+    app.connect("html-page-context", _search_excerpts)

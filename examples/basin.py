@@ -47,9 +47,12 @@ def simulate():
     }
     total_baseflow, by_layer = baseflow.run_linear_reservoir(AREA_ACRES, infiltration, layers)
 
+    # Surface value k is the flow at k steps, baseflow value k at k + 1 steps: on the surface
+    # hydrograph's clock the baseflow starts from the layers' initial flows.
+    at_start = sum(layer.initial_q for layer in layers.values())
+    baseflow_on_clock = [at_start] + total_baseflow.data[:-1]
     combined = utils.ContinuousTimeSeries(
-        [q + b for q, b in zip(surface.data, total_baseflow.data)], rain.time_step,
-        "discharge")
+        [q + b for q, b in zip(surface.data, baseflow_on_clock)], rain.time_step, "discharge")
 
     # Twelve miles of channel down to the gauge, in three sub-reaches.
     outlet = reach.run_muskingum_routing(
@@ -62,7 +65,7 @@ def simulate():
                 for q in outlet.data[1:] + outlet.data[-1:]]
     return {
         "rain": rain.data, "excess": losses.excess.data, "loss": losses.loss.data,
-        "surface": surface.data, "baseflow": total_baseflow.data,
+        "surface": surface.data, "baseflow": baseflow_on_clock,
         "layers": {name: series.data for name, series in by_layer.items()},
         "combined": combined.data, "outlet": outlet.data, "observed": observed,
         "kge": metrics.calculate_kge(outlet.data, observed),

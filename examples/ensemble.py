@@ -76,8 +76,10 @@ def simulate_storm(parameters, rain):
     baseflow, _ = hydrokit.baseflow.run_linear_reservoir(AREA_ACRES, losses.loss,
                                                          {"groundwater": layer})
     # numpy views the series without copying them; the Clark hydrograph runs on past the
-    # window, the slice keeps the window's hours.
-    flow = np.asarray(surface)[:WINDOW_STEPS] + np.asarray(baseflow)
+    # window, the slice keeps the window's hours. Surface value k is the flow at k hours,
+    # baseflow value k at k + 1 hours: the baseflow goes one place later, behind its start.
+    on_clock = np.concatenate(([BASEFLOW_BEFORE_STORM_CFS], np.asarray(baseflow)[:-1]))
+    flow = np.asarray(surface)[:WINDOW_STEPS] + on_clock
     routed = hydrokit.reach.run_muskingum_routing(
         hydrokit.utils.ContinuousTimeSeries(flow, STEP, "discharge"),
         timedelta(hours=k_hours), x, 1, flow[0])
@@ -291,8 +293,10 @@ def plot(parameter_sets, set_scores, best, out_dir):
                          s=3, alpha=0.5, color=color, linewidths=0, label=label)
         axis.axvline(true, color="tab:red", linewidth=1.2, label="true value")
         axis.plot(values[best], set_scores[best], "*", color="black", markersize=11,
-                  clip_on=False, label="best set")
-        axis.set_xlim(low, high)
+                  label="best set")
+        # A margin beyond the sampled range, so that a best set on its edge shows whole.
+        margin = 0.04 * (high - low)
+        axis.set_xlim(low - margin, high + margin)
         axis.set_xlabel(f"{name} ({unit})" if unit else name)
     for axis in axes[:, 0]:
         axis.set_ylabel("mean KGE over the storms")

@@ -90,8 +90,11 @@ def simulate_basin(basin):
                                                        basin["storage"])
     baseflow, _ = hydrokit.baseflow.run_linear_reservoir(area, losses.loss, basin["layers"])
     # numpy views the series without copying them; the Clark hydrograph runs on past the
-    # record, the slice keeps the record's hours.
-    flow = np.asarray(surface)[:len(basin["rain"])] + np.asarray(baseflow)
+    # record, the slice keeps the record's hours. Surface value k is the flow at k hours,
+    # baseflow value k at k + 1 hours: the baseflow goes one place later, behind its start.
+    at_start = sum(layer.initial_q for layer in basin["layers"].values())
+    on_clock = np.concatenate(([at_start], np.asarray(baseflow)[:-1]))
+    flow = np.asarray(surface)[:len(basin["rain"])] + on_clock
     k, x, sub_reaches = basin["reach"]
     routed = hydrokit.reach.run_muskingum_routing(
         hydrokit.utils.ContinuousTimeSeries(flow, HOUR, "discharge"), k, x, sub_reaches, flow[0])
@@ -208,10 +211,12 @@ def plot(outlet, peaks, out_dir):
     left.bar(years, peaks, color="tab:blue")
     left.set_xlabel("year of record")
     left.set_ylabel("annual peak flow at the outlet (cfs)")
+    left.yaxis.set_major_formatter("{x:,.0f}")
     exceedance = 100.0 * np.arange(1, outlet.size + 1) / (outlet.size + 1)
     right.semilogy(exceedance, np.sort(outlet)[::-1], color="tab:blue")
     right.set_xlabel("share of hours the flow is exceeded (%)")
     right.set_ylabel("flow at the outlet (cfs)")
+    right.yaxis.set_major_formatter("{x:,.0f}")
     figure.suptitle(f"{peaks.size} years of hourly flow at the outlet: annual peaks and "
                     f"flow-duration curve")
     plotting.save(figure, "long_record.png", out_dir)

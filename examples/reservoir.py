@@ -92,8 +92,10 @@ def plot(inflow, result, out_dir):
         2, 1, sharex=True, figsize=(9, 6.5), height_ratios=[2, 1.2], layout="constrained")
 
     flow_axis.plot(hours, inflow.data, color="tab:blue", linewidth=2, label="inflow")
-    flow_axis.plot(outflow_hours, result.reservoir_total_outflow.data, color="black", linewidth=2,
-                   label="total outflow")
+    # A broad translucent band, so that an outlet's line stays visible where it carries the
+    # whole outflow (the outlet works alone once the spillway stops).
+    flow_axis.plot(outflow_hours, result.reservoir_total_outflow.data, color="black",
+                   linewidth=5, alpha=0.3, solid_capstyle="butt", label="total outflow")
     styles = {"outlet works": ("tab:green", "--"), "spillway": ("tab:red", ":")}
     for name, flows in result.reservoir_individual_outflows.items():
         color, line = styles[name]

@@ -36,7 +36,8 @@ def inflow_hydrograph(rain: utils.IncrementalTimeSeries) -> utils.ContinuousTime
     base, _ = baseflow.run_linear_reservoir(
         AREA_ACRES, utils.IncrementalTimeSeries(recharge, rain.time_step, "rainfall"),
         {"groundwater": groundwater})
-    total = [q + b for q, b in zip(runoff.data, base.data)]
+    # Runoff value k is the flow at k steps, baseflow value k at k + 1 steps.
+    total = [q + b for q, b in zip(runoff.data, [groundwater.initial_q] + base.data)]
     return utils.ContinuousTimeSeries(total, rain.time_step, "discharge")
 
 

@@ -1,7 +1,6 @@
 """The documentation stays true to the module: the generated API reference, the quoted
 error messages and the printed output of every snippet are checked against the real thing."""
 
-import contextlib
 import difflib
 import doctest
 import importlib.util
@@ -27,11 +26,27 @@ def load(path):
     return module
 
 
-def fenced(page, language):
-    """The code blocks of one language on a page, list items' indentation removed."""
-    blocks = re.findall(rf"^( *)```{language}\n(.*?)^\1```", page.read_text(encoding="utf-8"),
+def fenced(page):
+    """(language, code) of every fenced block on a page, list items' indentation removed."""
+    blocks = re.findall(r"^( *)```(\w+)\n(.*?)^\1```", page.read_text(encoding="utf-8"),
                         re.S | re.M)
-    return [textwrap.dedent(block) for _, block in blocks]
+    return [(language, textwrap.dedent(code)) for _, language, code in blocks]
+
+
+def code_blocks():
+    """Every Python block of the README and the guide with what the page shows it print: a
+    page's interpreter sessions as one doctest, and each script with the text block right
+    after it (a script the page shows no output for must print nothing)."""
+    for page in [ROOT / "README.md", *sorted(DOCS.glob("*.md"))]:
+        blocks = fenced(page)
+        sessions = [code for language, code in blocks if language == "pycon"]
+        if sessions:
+            yield pytest.param("pycon", "\n".join(sessions), None, id=f"{page.name}-sessions")
+        scripts = [(code, blocks[number + 1][1] if blocks[number + 1:number + 2] and
+                    blocks[number + 1][0] == "text" else "")
+                   for number, (language, code) in enumerate(blocks) if language == "python"]
+        for number, (code, shown) in enumerate(scripts):
+            yield pytest.param("python", code, shown, id=f"{page.name}-script{number}")
 
 
 def test_api_reference_matches_the_module():
@@ -71,27 +86,6 @@ def test_api_reference_declares_every_object_for_the_index():
     assert declared == {"hydrokit", *public_objects(hydrokit, "hydrokit")}
 
 
-@pytest.mark.parametrize("page", sorted(path.name for path in DOCS.glob("*.md")
-                                        if "```pycon" in path.read_text(encoding="utf-8")))
-def test_interpreter_sessions_show_what_the_module_answers(page):
-    session = "\n".join(fenced(DOCS / page, "pycon"))
-    test = doctest.DocTestParser().get_doctest(session, {}, page, page, 0)
-    assert test.examples
-    runner = doctest.DocTestRunner()
-    report = io.StringIO()
-    runner.run(test, out=report.write)
-    assert runner.failures == 0, report.getvalue()
-
-
-def test_the_chain_prints_what_the_guide_shows():
-    code, = fenced(DOCS / "chain.md", "python")
-    shown, = fenced(DOCS / "chain.md", "text")
-    printed = io.StringIO()
-    with contextlib.redirect_stdout(printed):
-        exec(compile(code, "chain.md", "exec"), {})
-    assert printed.getvalue() == shown
-
-
 @pytest.mark.parametrize("example", ["basin", "reservoir"])
 def test_worked_study_output_is_what_the_example_prints(example):
     page = (DOCS / "studies.md").read_text(encoding="utf-8")
@@ -123,20 +117,21 @@ def test_pages_and_results_written_elsewhere_are_optional(tmp_path, present):
         "The tables:\n\n*(`bench/RESULTS.md` is not written yet.)*\n"))
 
 
-def imported_modules(code):
-    return sorted(set(re.findall(r"^(?:from|import) (\w+)", code, re.M)))
-
-
-@pytest.mark.parametrize("number", range(len(fenced(DOCS / "interop.md", "python"))))
-def test_interop_scripts_run(number, tmp_path):
-    # Each block is a whole script (process pools need a file the workers can import);
-    # those needing what the tests do not install (pandas, scipy, dask) are skipped without it.
-    code = fenced(DOCS / "interop.md", "python")[number]
-    missing = [name for name in imported_modules(code) if importlib.util.find_spec(name) is None]
-    if missing:
-        pytest.skip(f"needs {', '.join(missing)}")
-    script = tmp_path / f"interop_{number}.py"
+@pytest.mark.parametrize("language, code, shown", list(code_blocks()))
+def test_code_blocks_print_what_the_page_shows(language, code, shown, tmp_path):
+    if language == "pycon":
+        test = doctest.DocTestParser().get_doctest(code, {}, "sessions", None, 0)
+        runner = doctest.DocTestRunner()
+        report = io.StringIO()
+        runner.run(test, out=report.write)
+        assert runner.failures == 0, report.getvalue()
+        return
+    # Each script runs as a file of its own: process pools need one their workers import.
+    script = tmp_path / "block.py"
     script.write_text(code, encoding="utf-8")
     run = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
                          timeout=300, cwd=tmp_path)
     assert run.returncode == 0, run.stderr
+    # "..." in the shown output stands for what varies from run to run (a time, a speed-up).
+    assert doctest.OutputChecker().check_output(shown, run.stdout, doctest.ELLIPSIS), (
+        f"the page shows:\n{shown}\nthe block prints:\n{run.stdout}")
