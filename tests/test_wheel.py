@@ -25,20 +25,8 @@ STUBBED_ERRORS = [
     'expected "Sequence[float] | NumericArray"  [arg-type]',
 ]
 
-# Computes in the fresh venv and in the development one: the wheel must give the same bits.
-# Its paths reach libm's exp (deficit recovery), log (log KGE) and pow (Clark's time-area).
-COMPUTE = """\
-from datetime import timedelta
-from hydrokit import metrics, rainfall_loss, rainfall_transform, utils
-storm = utils.IncrementalTimeSeries([0.0, 0.0, 0.4, 0.9, 0.3, 0.0, 0.2], timedelta(hours=1),
-                                    "rainfall")
-losses = rainfall_loss.run_deficit_and_constant(storm, 0.3, 1.0, 0.1, timedelta(hours=20))
-runoff = rainfall_transform.run_clark_uh(losses.excess, 640.0, timedelta(hours=3),
-                                         timedelta(hours=2))
-sim, obs = [5, 7, 9, 2, 4.5, 6.7], [4.7, 6, 10, 2.5, 4, 6.8]
-print(metrics.calculate_kge(sim, obs), metrics.calculate_kge(sim, obs, True),
-      losses.excess.data, runoff.data)
-"""
+# Runs every computation in the fresh venv and in the development one: the same bits.
+COMPUTATIONS = ROOT / "tests" / "computations.py"
 pytestmark = pytest.mark.wheel
 
 
@@ -109,9 +97,9 @@ def test_wheel_installs_imports_computes_and_types(wheel, tmp_path):
     # Isolated (-I): neither the working directory nor PYTHONPATH can lend the source tree.
     located = run(python, "-I", "-c", "import hydrokit; print(hydrokit.__file__)", cwd=tmp_path)
     assert located.stdout.startswith(str(env)), located.stdout + located.stderr
-    computed = run(python, "-I", "-c", COMPUTE, cwd=tmp_path)
+    computed = run(python, "-I", COMPUTATIONS, cwd=tmp_path)
     assert computed.returncode == 0, computed.stderr
-    assert computed.stdout == run(sys.executable, "-I", "-c", COMPUTE, cwd=tmp_path).stdout
+    assert computed.stdout == run(sys.executable, "-I", COMPUTATIONS, cwd=tmp_path).stdout
 
     after = run(*mypy, cwd=tmp_path)
     assert [line.removeprefix("typed.py:") for line in after.stdout.splitlines()
