@@ -39,6 +39,8 @@ select_target() {
     libncursesw6 libreadline8t64 libsqlite3-0 libtinfo6 libuuid1 libzstd1
     libcrypt1 media-types tzdata libmpdec4
   )
+  # Compiled packages (numpy) need the C++ runtime: the host's serves its own architecture only.
+  [[ $ARCH == "$HOST_ARCH" ]] || DEBS+=(libstdc++6)
 }
 select_target "$DEFAULT_VERSION" "$HOST_ARCH"
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
