@@ -1,9 +1,16 @@
 # Thin wrapper: provisioning lives in scripts/, the build in CMakeLists.txt and pyproject.toml.
-PYTHON = .venv/bin/python
+# `make test PY=3.13` builds and tests in .venv-3.13; .venv is CPython 3.14's.
+PY ?= 3.14
+VENV = $(if $(filter 3.14,$(PY)),.venv,.venv-$(PY))
+PYTHON = $(VENV)/bin/python
 CXX ?= g++
+# Another compiler (`make test CXX=clang++-19`) builds in a tree of its own: CMake keeps the
+# compiler it found first in a build tree.
+BUILD_TREE = $(if $(filter g++,$(CXX)),,--config-settings=build-dir=build/$(CXX)-{wheel_tag})
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
-.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel
+.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel \
+    wheels native-wheels
 
 # Only the examples draw pictures and spread work over processes and clusters; the library
 # and its tests need none of these.
@@ -12,14 +19,24 @@ DEMO_STAMP = .venv/.demo-packages
 EXAMPLES = basin reservoir calibration ensemble long_record
 
 build:
-	@scripts/provision.sh >/dev/null
-	@echo "build: installing hydrokit into .venv"
-	@$(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall .
+	@scripts/provision.sh --python $(PY) --compiler $(CXX) >/dev/null
+	@echo "build: installing hydrokit into $(VENV) ($(CXX))"
+	@CXX=$(CXX) $(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall \
+	    $(BUILD_TREE) .
 
 # A wheel for users without a compiler: built from the tree and repaired by auditwheel into
 # dist/, with the oldest manylinux tag the module's symbol versions allow.
 wheel: build
 	@scripts/wheel.sh dist >/dev/null
+
+# One wheel per interpreter and architecture, each checked in a fresh venv of its interpreter
+# against .venv's results; another architecture adds its target to WHEEL_TARGETS.
+WHEEL_VERSIONS = 3.13 3.14 3.15
+WHEEL_TARGETS = native-wheels
+wheels: $(WHEEL_TARGETS)
+
+native-wheels: build
+	@scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
 
 # The numerical core is plain C++ and is checked on its own, without the interpreter.
 core-tests:

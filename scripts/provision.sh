@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a CPython interpreter and the project's virtual environment for it.
 #
-#   scripts/provision.sh [--python 3.13|3.14|3.15] [--arch DEBIAN_ARCH]
+#   scripts/provision.sh [--python 3.13|3.14|3.15] [--arch DEBIAN_ARCH] [--compiler CXX]
 #
 # The default, CPython 3.14 for this machine's architecture, goes into <repo>/.venv; another
 # version X.Y into <repo>/.venv-X.Y. Uses pythonX.Y from PATH when there is one; otherwise
@@ -9,6 +9,7 @@
 # the default into <repo>/.toolchain/root, any other version or architecture into
 # <repo>/.toolchain/X.Y-ARCH/root. A foreign architecture (arm64 on an amd64 machine) is only
 # unpacked: its interpreter runs under an emulator, so it gets no patched loader and no venv.
+# --compiler installs a missing C++ compiler from Debian's archive (clang++-19: clang-19).
 # Progress goes to stderr; the venv's python (a foreign interpreter itself) is printed on stdout.
 set -euo pipefail
 
@@ -70,15 +71,23 @@ debian_mirror() {
     grep -m1 -E '/debian/?$' || true
 }
 
-ensure_patchelf() {
-  command -v patchelf >/dev/null && return
-  ((EUID == 0)) || die "patchelf is missing: install it (apt-get install patchelf) and rerun"
-  say "installing patchelf"
+# Installs Debian's package $2 when command $1 is missing (CI starts from a clean clone).
+ensure_command() {
+  command -v "$1" >/dev/null && return
+  ((EUID == 0)) || die "$1 is missing: install it (apt-get install $2) and rerun"
+  say "installing $2"
   export DEBIAN_FRONTEND=noninteractive
-  if ! apt-get install -y patchelf >"$LOG" 2>&1; then
+  if ! apt-get install -y "$2" >"$LOG" 2>&1; then
     run "apt-get update" apt-get update
-    run "apt-get install patchelf" apt-get install -y patchelf
+    run "apt-get install $2" apt-get install -y "$2"
   fi
+}
+
+# The Debian package of a versioned compiler driver: clang++-19 comes with clang-19.
+ensure_compiler() {
+  local package=$1
+  [[ $package =~ ^clang\+\+(-[0-9]+)$ ]] && package=clang${BASH_REMATCH[1]}
+  ensure_command "$1" "$package"
 }
 
 toolchain_key() {
@@ -176,7 +185,7 @@ EOF
   cp "$ROOT/usr/include/${libdir##*/}/$PY/pyconfig.h" "$inc/pyconfig.h"
 
   if ! foreign_arch; then
-    ensure_patchelf
+    ensure_command patchelf patchelf
     point_at_unpacked_libraries "$py"
     say "checking the interpreter's standard library"
     run "interpreter check ($STDLIB_CHECK)" "$py" -c "$STDLIB_CHECK"
@@ -243,18 +252,20 @@ provision_venv() {
 }
 
 usage() {
-  die "usage: ${0##*/} [--python X.Y] [--arch DEBIAN_ARCH]"
+  die "usage: ${0##*/} [--python X.Y] [--arch DEBIAN_ARCH] [--compiler CXX]"
 }
 
 main() {
-  local version=$DEFAULT_VERSION arch=$HOST_ARCH
+  local version=$DEFAULT_VERSION arch=$HOST_ARCH compiler=
   while (($#)); do
     case $1 in
       --python) (($# > 1)) || usage; version=$2; shift 2 ;;
       --arch) (($# > 1)) || usage; arch=$2; shift 2 ;;
+      --compiler) (($# > 1)) || usage; compiler=$2; shift 2 ;;
       *) usage ;;
     esac
   done
+  [[ -z $compiler ]] || ensure_compiler "$compiler"
   [[ $version =~ ^3\.[0-9]+$ ]] || die "--python takes a version such as 3.13, not $version"
   select_target "$version" "$arch"
 

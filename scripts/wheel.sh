@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds hydrokit's wheel from the tree and repairs it with auditwheel into a manylinux wheel
-# in $1 (default: dist/), tagged with the oldest manylinux policy that the module's symbol
-# versions allow. Progress goes to stderr; the repaired wheel's path is printed on stdout.
+# Builds hydrokit's wheel for $PYTHON's interpreter from the tree and repairs it with
+# auditwheel into a manylinux wheel in $1 (default: dist/), tagged with the oldest manylinux
+# policy that the module's symbol versions allow. Progress goes to stderr; the repaired
+# wheel's path is printed on stdout.
 # Expects a provisioned .venv (make build); $PYTHON overrides its interpreter, and ARCH=aarch64
 # builds for 64-bit ARM Linux instead of this machine.
 set -euo pipefail
@@ -40,10 +41,15 @@ run "wheel build" env "${BUILD_ENV[@]}" "$PYTHON" -m build --wheel --no-isolatio
 raw=("$RAW"/hydrokit-*.whl)
 [[ -f ${raw[0]} ]] || die "the build wrote no wheel"
 
-say "repairing ${raw[0]##*/} with auditwheel"
-rm -f "$OUT"/hydrokit-*.whl
+# Only this interpreter's and machine's earlier wheel is replaced: dist/ holds one per pair.
+name=${raw[0]##*/}
+abi=${name%-linux_*}
+machine=${name##*-linux_}
+machine=${machine%.whl}
+say "repairing $name with auditwheel"
+rm -f "$OUT/$abi"-*"_$machine.whl"
 run "auditwheel repair" "$PYTHON" -m auditwheel repair --wheel-dir "$OUT" "${raw[0]}"
-repaired=("$OUT"/hydrokit-*manylinux*.whl)
+repaired=("$OUT/$abi"-manylinux*"_$machine.whl")
 [[ -f ${repaired[0]} ]] || die "auditwheel wrote no manylinux wheel into $OUT"
 say "${repaired[0]}"
 printf '%s\n' "${repaired[0]}"

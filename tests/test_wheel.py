@@ -1,9 +1,10 @@
 """The repaired manylinux wheel carries the extension and its stubs, and works in a fresh
-environment."""
+environment; the wheel and the builds of every compiler compute the same bits."""
 
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -25,14 +26,31 @@ STUBBED_ERRORS = [
     'expected "Sequence[float] | NumericArray"  [arg-type]',
 ]
 
-# Runs every computation in the fresh venv and in the development one: the same bits.
+# Every computation, printed bit for bit: each build must print what the development one does.
 COMPUTATIONS = ROOT / "tests" / "computations.py"
+TAG = f"cp{sys.version_info.major}{sys.version_info.minor}"
 pytestmark = pytest.mark.wheel
 
 
-def run(*command, cwd):
+def run(*command, cwd, env=None):
     return subprocess.run([str(c) for c in command], capture_output=True, text=True,
-                          timeout=300, cwd=cwd)
+                          timeout=600, cwd=cwd, env=env)
+
+
+@pytest.fixture(scope="session")
+def development_bits(tmp_path_factory):
+    computed = run(sys.executable, "-I", COMPUTATIONS, cwd=tmp_path_factory.mktemp("reference"))
+    assert computed.returncode == 0, computed.stderr
+    return computed.stdout
+
+
+def assert_same_bits(python, origin, reference, cwd, env=None):
+    """`python` imports hydrokit from `origin` and prints `reference` from every computation."""
+    located = run(python, "-c", "import hydrokit; print(hydrokit.__file__)", cwd=cwd, env=env)
+    assert located.stdout.startswith(str(origin)), located.stdout + located.stderr
+    computed = run(python, COMPUTATIONS, cwd=cwd, env=env)
+    assert computed.returncode == 0, computed.stderr
+    assert computed.stdout == reference
 
 
 @pytest.fixture(scope="session")
@@ -53,10 +71,10 @@ def test_wheel_is_tagged_manylinux(wheel):
             zipfile.ZipFile(wheel).read("hydrokit-0.1.0.dist-info/WHEEL").decode().splitlines()
             if line.startswith("Tag: ")]
     # The oldest policy may also carry its legacy alias (manylinux2014 for manylinux_2_17).
-    assert tags and all(re.fullmatch(rf"cp314-cp314-manylinux(_2_\d+|2014)_{machine}", t)
+    assert tags and all(re.fullmatch(rf"{TAG}-{TAG}-manylinux(_2_\d+|2014)_{machine}", t)
                         for t in tags)
-    platforms = wheel.name.removeprefix("hydrokit-0.1.0-cp314-cp314-").removesuffix(".whl")
-    assert sorted(platforms.split(".")) == sorted(t.removeprefix("cp314-cp314-") for t in tags)
+    platforms = wheel.name.removeprefix(f"hydrokit-0.1.0-{TAG}-{TAG}-").removesuffix(".whl")
+    assert sorted(platforms.split(".")) == sorted(t.removeprefix(f"{TAG}-{TAG}-") for t in tags)
 
 
 def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel):
@@ -68,15 +86,17 @@ def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel):
         "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX")]
     assert "hydrokit-0.1.0.dist-info/licenses/LICENSE" in names
     metadata = zipfile.ZipFile(wheel).read("hydrokit-0.1.0.dist-info/METADATA").decode()
-    for line in ["License-Expression: MIT", "Requires-Python: >=3.14",
+    for line in ["License-Expression: MIT", "Requires-Python: >=3.13",
+                 "Classifier: Programming Language :: Python :: 3.13",
                  "Classifier: Programming Language :: Python :: 3.14",
+                 "Classifier: Programming Language :: Python :: 3.15",
                  "Classifier: Programming Language :: C++",
                  "Classifier: Topic :: Scientific/Engineering :: Hydrology"]:
         assert line in metadata.splitlines()
     assert "Project-URL" not in metadata
 
 
-def test_wheel_installs_imports_computes_and_types(wheel, tmp_path):
+def test_wheel_installs_imports_computes_and_types(wheel, development_bits, tmp_path):
     env = tmp_path / "env"
     venv.create(env, with_pip=False, symlinks=True)
     python = env / "bin" / "python"
@@ -94,13 +114,61 @@ def test_wheel_installs_imports_computes_and_types(wheel, tmp_path):
                     "--no-index", "--no-deps", wheel, cwd=tmp_path)
     assert installed.returncode == 0, installed.stderr
 
-    # Isolated (-I): neither the working directory nor PYTHONPATH can lend the source tree.
-    located = run(python, "-I", "-c", "import hydrokit; print(hydrokit.__file__)", cwd=tmp_path)
-    assert located.stdout.startswith(str(env)), located.stdout + located.stderr
-    computed = run(python, "-I", COMPUTATIONS, cwd=tmp_path)
-    assert computed.returncode == 0, computed.stderr
-    assert computed.stdout == run(sys.executable, "-I", COMPUTATIONS, cwd=tmp_path).stdout
+    # PYTHONPATH unset: nothing but the install can lend hydrokit.
+    assert_same_bits(python, env, development_bits, tmp_path,
+                     {k: v for k, v in os.environ.items() if k != "PYTHONPATH"})
 
     after = run(*mypy, cwd=tmp_path)
     assert [line.removeprefix("typed.py:") for line in after.stdout.splitlines()
             if ": error: " in line] == STUBBED_ERRORS
+
+
+COMPILERS = ["g++", "clang++-19"]
+
+
+def installed(compiler):
+    if shutil.which(compiler) is None:
+        pytest.skip(f"{compiler} is not installed (make test CXX={compiler} installs it)")
+
+
+def compiled_with(compiler):
+    """The tree built by `compiler` for this interpreter, in a CMake build of its own where any
+    warning is an error (also one from a file compiled on an earlier run)."""
+    installed(compiler)
+    build = ROOT / "build" / "compare" / f"{compiler}-{sysconfig.get_config_var('SOABI')}"
+    tools = os.pathsep.join([os.path.dirname(sys.executable), os.environ["PATH"]])
+    configured = run(shutil.which("cmake", path=tools), "-S", ROOT, "-B", build, "-G", "Ninja",
+                     f"-DCMAKE_CXX_COMPILER={compiler}", f"-DPython_EXECUTABLE={sys.executable}",
+                     "-DCMAKE_COMPILE_WARNING_AS_ERROR=ON", cwd=ROOT,
+                     env=os.environ | {"PATH": tools})
+    assert configured.returncode == 0, configured.stdout + configured.stderr
+    built = run(shutil.which("cmake", path=tools), "--build", build, cwd=ROOT,
+                env=os.environ | {"PATH": tools})
+    assert built.returncode == 0, built.stdout[-5000:]
+    return build
+
+
+@pytest.mark.parametrize("compiler", COMPILERS)
+def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path):
+    build = compiled_with(compiler)
+    assert_same_bits(sys.executable, build, development_bits, tmp_path,
+                     os.environ | {"PYTHONPATH": str(build)})
+
+
+FREE_THREADED_REFUSAL = (
+    '"hydrokit has not been audited for running without the interpreter lock: build it for a '
+    'CPython with the GIL (python3.X, not python3.Xt); docs/concurrency.md says what the audit '
+    'takes"')
+
+
+@pytest.mark.parametrize("compiler", COMPILERS)
+def test_a_free_threaded_build_stops_with_the_reason(compiler):
+    installed(compiler)
+    # A free-threaded interpreter's pyconfig.h defines Py_GIL_DISABLED.
+    refused = run(compiler, "-std=c++20", "-fsyntax-only", "-DPy_GIL_DISABLED=1",
+                  "-I", sysconfig.get_path("include"), "-x", "c++", ROOT / "src" / "python.hpp",
+                  cwd=ROOT)
+    assert refused.returncode != 0
+    errors = [line.split(" error: ", 1)[1] for line in refused.stderr.splitlines()
+              if " error: " in line]
+    assert [e.removeprefix("#error ") for e in errors] == [FREE_THREADED_REFUSAL]

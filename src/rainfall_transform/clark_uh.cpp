@@ -31,9 +31,13 @@ constexpr size_t translation_block = size_t{1} << 15;
 // The convolution adds U[j] * depth to Q[i + j] for every rain step i in ascending order,
 // each element on its own in the written order (no fused multiply-add), so vector lanes give
 // the same values as the scalar loop. Where the library is built with clones, the widest
-// vector unit of the machine is picked when it loads.
+// vector unit of the machine is picked when it loads. The runoff and the unit hydrograph are
+// read and written at any double's address, so the lanes ask for a double's alignment only. Clang ignores a lowered alignment
+// written beside vector_size or after the aliased type, hence the two steps.
 #if defined(HYDROKIT_VECTOR_TYPES)
-using Lanes = double __attribute__((vector_size(64), aligned(8)));
+using Vector = double __attribute__((vector_size(64)));
+using Lanes [[gnu::aligned(alignof(double))]] = Vector;
+static_assert(alignof(Lanes) == alignof(double));
 constexpr size_t lane_count = sizeof(Lanes) / sizeof(double);
 #endif
 
