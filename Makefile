@@ -9,6 +9,25 @@ CXX ?= g++
 BUILD_TREE = $(if $(filter g++,$(CXX)),,--config-settings=build-dir=build/$(CXX)-{wheel_tag})
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
+# `make test ARCH=aarch64` builds for 64-bit ARM Linux with the cross compiler and runs the
+# core tests and the suite under qemu-user (scripts/aarch64.sh), then compares the cross build's
+# bits with this machine's; SUBSET=ci runs the part of the suite that CI runs there.
+ifeq ($(ARCH),aarch64)
+CORE_CXX = aarch64-linux-gnu-g++
+CORE_TESTS = build/core_tests-aarch64
+CORE_RUN = qemu-aarch64-static -L /usr/aarch64-linux-gnu
+TEST_PYTHON = .venv-aarch64/bin/python
+# Wheels are built on the host (make wheels); the examples and the documentation's tools are
+# the host's too.
+TEST_SELECTION = -m "not wheel" $(if $(filter ci,$(SUBSET)),$(AARCH64_CI_TESTS),tests)
+else
+CORE_CXX = $(CXX)
+CORE_TESTS = build/core_tests
+CORE_RUN =
+TEST_PYTHON = $(PYTHON)
+TEST_SELECTION = tests
+endif
+
 .PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel \
     wheels native-wheels
 
@@ -23,6 +42,10 @@ build:
 	@echo "build: installing hydrokit into $(VENV) ($(CXX))"
 	@CXX=$(CXX) $(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall \
 	    $(BUILD_TREE) .
+ifeq ($(ARCH),aarch64)
+	@echo "build: installing hydrokit into .venv-aarch64 (aarch64-linux-gnu-g++)"
+	@scripts/aarch64.sh build >/dev/null
+endif
 
 # A wheel for users without a compiler: built from the tree and repaired by auditwheel into
 # dist/, with the oldest manylinux tag the module's symbol versions allow.
@@ -41,13 +64,16 @@ native-wheels: build
 # The numerical core is plain C++ and is checked on its own, without the interpreter.
 core-tests:
 	@mkdir -p build
-	@$(CXX) $(CORE_TEST_FLAGS) tests/core/*.cpp \
+	@$(CORE_CXX) $(CORE_TEST_FLAGS) tests/core/*.cpp \
 	    $$(find src -mindepth 2 -name '*.cpp' ! -name '*_py.cpp') \
-	    -o build/core_tests
-	@build/core_tests
+	    -o $(CORE_TESTS)
+	@$(CORE_RUN) $(CORE_TESTS)
 
 test: build core-tests
-	@$(PYTHON) -m pytest -q tests
+	@$(TEST_PYTHON) -m pytest -q $(TEST_SELECTION)
+ifeq ($(ARCH),aarch64)
+	@$(PYTHON) -m pytest -q tests/test_wheel.py -k "same_bits and aarch64"
+endif
 
 # The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
 sanitize:

@@ -131,7 +131,27 @@ def installed(compiler):
         pytest.skip(f"{compiler} is not installed (make test CXX={compiler} installs it)")
 
 
-def compiled_with(compiler):
+# The cross compiler's build runs in the aarch64 interpreter of this version, under qemu-user.
+CROSS_COMPILER = "aarch64-linux-gnu-g++"
+VERSION = f"{sys.version_info.major}.{sys.version_info.minor}"
+AARCH64_VENV = ROOT / ".venv-aarch64"
+
+
+def runner(compiler):
+    """The interpreter that imports `compiler`'s build, and the CMake settings aimed at it."""
+    if compiler != CROSS_COMPILER:
+        return sys.executable, []
+    if not (AARCH64_VENV / "lib" / f"python{VERSION}").is_dir():
+        pytest.skip(f"no aarch64 CPython {VERSION} (make test ARCH=aarch64 provisions 3.14's)")
+    target = ROOT / ".toolchain" / f"{VERSION}-arm64" / "root"
+    soabi = sysconfig.get_config_var("SOABI").replace(os.uname().machine, "aarch64")
+    return AARCH64_VENV / "bin" / "python", [
+        f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'aarch64-linux-gnu.cmake'}",
+        f"-DPython_INCLUDE_DIR={target / 'usr' / 'include' / f'python{VERSION}'}",
+        f"-DSKBUILD_SOABI={soabi}"]
+
+
+def compiled_with(compiler, settings=()):
     """The tree built by `compiler` for this interpreter, in a CMake build of its own where any
     warning is an error (also one from a file compiled on an earlier run)."""
     installed(compiler)
@@ -139,7 +159,7 @@ def compiled_with(compiler):
     tools = os.pathsep.join([os.path.dirname(sys.executable), os.environ["PATH"]])
     configured = run(shutil.which("cmake", path=tools), "-S", ROOT, "-B", build, "-G", "Ninja",
                      f"-DCMAKE_CXX_COMPILER={compiler}", f"-DPython_EXECUTABLE={sys.executable}",
-                     "-DCMAKE_COMPILE_WARNING_AS_ERROR=ON", cwd=ROOT,
+                     "-DCMAKE_COMPILE_WARNING_AS_ERROR=ON", *settings, cwd=ROOT,
                      env=os.environ | {"PATH": tools})
     assert configured.returncode == 0, configured.stdout + configured.stderr
     built = run(shutil.which("cmake", path=tools), "--build", build, cwd=ROOT,
@@ -148,10 +168,11 @@ def compiled_with(compiler):
     return build
 
 
-@pytest.mark.parametrize("compiler", COMPILERS)
+@pytest.mark.parametrize("compiler", COMPILERS + [CROSS_COMPILER])
 def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path):
-    build = compiled_with(compiler)
-    assert_same_bits(sys.executable, build, development_bits, tmp_path,
+    python, settings = runner(compiler)
+    build = compiled_with(compiler, settings)
+    assert_same_bits(python, build, development_bits, tmp_path,
                      os.environ | {"PYTHONPATH": str(build)})
 
 
