@@ -29,7 +29,7 @@ TEST_SELECTION = tests
 endif
 
 .PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel \
-    wheels native-wheels
+    wheels native-wheels aarch64-wheels
 
 # Only the examples draw pictures and spread work over processes and clusters; the library
 # and its tests need none of these.
@@ -55,11 +55,14 @@ wheel: build
 # One wheel per interpreter and architecture, each checked in a fresh venv of its interpreter
 # against .venv's results; another architecture adds its target to WHEEL_TARGETS.
 WHEEL_VERSIONS = 3.13 3.14 3.15
-WHEEL_TARGETS = native-wheels
+WHEEL_TARGETS = native-wheels aarch64-wheels
 wheels: $(WHEEL_TARGETS)
 
 native-wheels: build
 	@scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
+
+aarch64-wheels: build
+	@ARCH=aarch64 scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
 
 # The numerical core is plain C++ and is checked on its own, without the interpreter.
 core-tests:

@@ -12,6 +12,9 @@
 #   scripts/aarch64.sh wheel-settings PYTHON
 #                               the environment in which scripts/wheel.sh builds the aarch64
 #                               wheel for PYTHON's version (ARCH=aarch64 scripts/wheel.sh)
+#   scripts/aarch64.sh fresh-venv DIR WHEEL PYTHON
+#                               a new venv in DIR of the aarch64 interpreter of PYTHON's
+#                               version, holding only WHEEL; prints its python
 #
 # Progress goes to stderr; `build` prints the venv's python.
 set -euo pipefail
@@ -23,33 +26,12 @@ SCRIPT_NAME=aarch64
 TARGET_ARCH=arm64
 EMULATOR=qemu-aarch64-static
 AARCH64_VENV=$REPO/.venv-aarch64
-# The interpreter that runs the test suite under emulation; wheels exist for more.
-RUN_VERSION=3.14
 AARCH64_PACKAGES=(pip pytest numpy hypothesis)
 HOST_PYTHON=$REPO/.venv/bin/python
 
-# Installs the Debian packages behind commands $2... as package $1 when one is missing.
-ensure_system_package() {
-  local package=$1 command
-  shift
-  for command in "$@"; do
-    command -v "$command" >/dev/null && continue
-    ((EUID == 0)) || die "$command is missing: install it (apt-get install $package) and rerun"
-    say "installing $package"
-    export DEBIAN_FRONTEND=noninteractive
-    # Other builds on this machine may hold dpkg's lock for a while.
-    local apt=(apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "$package")
-    if ! "${apt[@]}" >"$LOG" 2>&1; then
-      run "apt-get update" apt-get -o DPkg::Lock::Timeout=600 update
-      run "apt-get install $package" "${apt[@]}"
-    fi
-    return
-  done
-}
-
 ensure_cross_tools() {
-  ensure_system_package g++-aarch64-linux-gnu aarch64-linux-gnu-g++
-  ensure_system_package qemu-user-static "$EMULATOR"
+  ensure_command aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
+  ensure_command "$EMULATOR" qemu-user-static
 }
 
 # Unpacks the arm64 interpreter $1 (X.Y): headers and libraries into $ROOT.
@@ -71,41 +53,44 @@ target_ext_suffix() {
 # builds a wheel for the arm64 interpreter of its version; the host one runs the build and
 # names the wheel's Python tags.
 wheel_settings() {
-  local version
-  version=$("$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
   ensure_cross_tools
-  provision_target "$version"
+  provision_target "$(version_of "$1")"
   printf '%s
 ' _PYTHON_HOST_PLATFORM=linux-aarch64 "SETUPTOOLS_EXT_SUFFIX=$(target_ext_suffix)" \
     "SKBUILD_CMAKE_DEFINE=CMAKE_TOOLCHAIN_FILE=$REPO/cmake/aarch64-linux-gnu.cmake;Python_INCLUDE_DIR=$ROOT/usr/include/$PY"
 }
 
-# Debian's interpreter packages carry no compiled bytecode (installation compiles it), and
-# under emulation compiling the standard library at every start costs seconds: the host
-# interpreter of the same version compiles it once (bytecode does not depend on the machine).
-compile_target_stdlib() {
-  local host_version
-  host_version=$("$HOST_PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-  [[ $host_version == "$VERSION" ]] || die "$HOST_PYTHON is $host_version, not $VERSION"
+# The version X.Y of interpreter $1.
+version_of() {
+  "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'
+}
+
+# Makes the unpacked arm64 interpreter of host interpreter $HOST_PYTHON's version ready to run
+# under the emulator. Debian's interpreter packages carry no compiled bytecode (installation
+# compiles it), and under emulation compiling the standard library at every start costs
+# seconds: the host interpreter compiles it once (bytecode does not depend on the machine).
+prepare_target_interpreter() {
+  provision_target "$(version_of "$HOST_PYTHON")"
+  ensure_command patchelf patchelf
+  point_at_unpacked_libraries "$ROOT/usr/bin/$PY"
   say "compiling the aarch64 standard library's bytecode"
   run "compileall" "$HOST_PYTHON" -m compileall -q -j0 -x '/test/' "$ROOT/usr/lib/$PY"
 }
 
-# The venv's python: the emulator started on the venv's interpreter link, with this file's
-# path as argv[0] so that it becomes sys.executable. -L serves the target's libraries from
-# the unpacked root to objects whose own search path would look in /usr/lib/aarch64-linux-gnu.
-write_emulated_python() {
-  local python=$AARCH64_VENV/bin/python
-  rm -f "$python"
-  cat >"$python" <<EOF
+# A venv in $1 of the prepared interpreter. Its python starts the emulator on the venv's
+# interpreter link, with its own path as argv[0] so that it becomes sys.executable; -L serves
+# the target's libraries from the unpacked root to objects whose own search path would look
+# in /usr/lib/aarch64-linux-gnu.
+make_emulated_venv() {
+  local venv=$1
+  rm -rf "$venv"
+  run "venv creation" "$EMULATOR" "$ROOT/usr/bin/$PY" -m venv --without-pip "$venv"
+  rm -f "$venv/bin/python"
+  cat >"$venv/bin/python" <<EOF
 #!/bin/sh
 exec $EMULATOR -L "$ROOT" -0 "\$0" "\$(dirname "\$0")/$PY" "\$@"
 EOF
-  chmod +x "$python"
-}
-
-site_packages() {
-  printf '%s\n' "$AARCH64_VENV/lib/$PY/site-packages"
+  chmod +x "$venv/bin/python"
 }
 
 # The manylinux platforms the unpacked glibc runs: manylinux_2_17 (aarch64's first) up to its
@@ -119,12 +104,14 @@ target_platforms() {
   done
 }
 
-# Host pip installs aarch64 wheels ($@) into the venv: the emulated one would take minutes.
+# The host's pip installs aarch64 wheels ($2...) into venv $1: the emulated one would take
+# minutes.
 install_into_venv() {
-  local platforms
+  local venv=$1 platforms
+  shift
   mapfile -t platforms < <(target_platforms)
   "$HOST_PYTHON" -m pip install --quiet --disable-pip-version-check --upgrade \
-    --target "$(site_packages)" "${platforms[@]}" --only-binary=:all: \
+    --target "$venv/lib/$PY/site-packages" "${platforms[@]}" --only-binary=:all: \
     --implementation cp --python-version "$VERSION" "$@"
 }
 
@@ -139,35 +126,44 @@ provision_aarch64_venv() {
     say "venv up to date in $AARCH64_VENV"
     return
   fi
-  ensure_patchelf
-  point_at_unpacked_libraries "$ROOT/usr/bin/$PY"
-  compile_target_stdlib
+  prepare_target_interpreter
   say "creating $AARCH64_VENV"
-  rm -rf "$AARCH64_VENV"
-  run "venv creation" "$EMULATOR" "$ROOT/usr/bin/$PY" -m venv --without-pip "$AARCH64_VENV"
-  write_emulated_python
+  make_emulated_venv "$AARCH64_VENV"
   say "installing ${AARCH64_PACKAGES[*]}"
-  run "pip install ${AARCH64_PACKAGES[*]}" install_into_venv "${AARCH64_PACKAGES[@]}"
+  run "pip install ${AARCH64_PACKAGES[*]}" install_into_venv "$AARCH64_VENV" "${AARCH64_PACKAGES[@]}"
   run "import check ($imports)" "$AARCH64_VENV/bin/python" -c "$imports"
   printf '%s\n' "$key" >"$AARCH64_VENV/.provision-stamp"
 }
 
+# The suite runs in .venv-aarch64, .venv's version (3.14).
 build() {
   [[ -x $HOST_PYTHON ]] || die "no $HOST_PYTHON: run make build first"
   ensure_cross_tools
-  provision_target "$RUN_VERSION"
+  provision_target "$(version_of "$HOST_PYTHON")"
   provision_aarch64_venv
   local wheel
   wheel=$(ARCH=aarch64 PYTHON=$HOST_PYTHON "$REPO/scripts/wheel.sh" "$REPO/build/aarch64-wheel")
   say "installing ${wheel##*/} into $AARCH64_VENV"
-  run "pip install ${wheel##*/}" install_into_venv --no-deps --no-index "$wheel"
+  run "pip install ${wheel##*/}" install_into_venv "$AARCH64_VENV" --no-deps --no-index "$wheel"
   printf '%s\n' "$AARCH64_VENV/bin/python"
+}
+
+# A fresh venv in $1 of the arm64 interpreter of host interpreter $3's version, holding only
+# aarch64 wheel $2.
+fresh_venv() {
+  HOST_PYTHON=$3
+  ensure_cross_tools
+  prepare_target_interpreter
+  make_emulated_venv "$1"
+  run "pip install ${2##*/}" install_into_venv "$1" --no-deps --no-index "$2"
+  printf '%s\n' "$1/bin/python"
 }
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
   case ${1:-} in
     build) build ;;
     wheel-settings) (($# == 2)) || die "usage: ${0##*/} wheel-settings PYTHON"; wheel_settings "$2" ;;
-    *) die "usage: ${0##*/} build | wheel-settings PYTHON" ;;
+    fresh-venv) (($# == 4)) || die "usage: ${0##*/} fresh-venv DIR WHEEL PYTHON"; fresh_venv "$2" "$3" "$4" ;;
+    *) die "usage: ${0##*/} build | wheel-settings PYTHON | fresh-venv DIR WHEEL PYTHON" ;;
   esac
 fi

@@ -4,6 +4,8 @@
 # computes the same bits as .venv's hydrokit (tests/computations.py). What `auditwheel show`
 # says of each wheel goes beside it (<wheel>.auditwheel.txt). Provisions the interpreters it
 # lacks; expects .venv built from the tree (make build). The wheels' paths go to stdout.
+# ARCH=aarch64 writes the aarch64 wheels instead, each checked in a venv of the arm64
+# interpreter under qemu-user (scripts/aarch64.sh).
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
@@ -27,10 +29,16 @@ for version in "$@"; do
   python=$("$REPO/scripts/provision.sh" --python "$version")
   wheel=$(PYTHON=$python "$REPO/scripts/wheel.sh" "$DIST")
   env=$WORK/env-$version
-  run "venv for $version" "$python" -m venv --without-pip "$env"
-  run "installing ${wheel##*/}" "$python" -m pip --python "$env/bin/python" install \
-    --quiet --no-index --no-deps "$wheel"
-  computations "$env/bin/python" >"$WORK/$version" 2>"$LOG" || {
+  if [[ ${ARCH:-} == aarch64 ]]; then
+    env_python=$("$REPO/scripts/aarch64.sh" fresh-venv "$env" "$wheel" "$python") ||
+      die "no aarch64 venv for ${wheel##*/}"
+  else
+    run "venv for $version" "$python" -m venv --without-pip "$env"
+    run "installing ${wheel##*/}" "$python" -m pip --python "$env/bin/python" install \
+      --quiet --no-index --no-deps "$wheel"
+    env_python=$env/bin/python
+  fi
+  computations "$env_python" >"$WORK/$version" 2>"$LOG" || {
     cat "$LOG" >&2
     die "the computations failed with ${wheel##*/}"
   }
