@@ -6,7 +6,7 @@ PYTHON = $(VENV)/bin/python
 CXX ?= g++
 # Another compiler (`make test CXX=clang++-19`) builds in a tree of its own: CMake keeps the
 # compiler it found first in a build tree.
-BUILD_TREE = $(if $(filter g++,$(CXX)),,--config-settings=build-dir=build/$(CXX)-{wheel_tag})
+BUILD_TREE = $(if $(filter g++,$(CXX)),,--config-settings=build-dir=build/$(notdir $(CXX))-{wheel_tag})
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
 .PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel \
@@ -93,7 +93,7 @@ pictures: demo-packages
 BENCH_RESULTS = $(if $(filter 3.14,$(PY)),$(if $(filter g++,$(CXX)),bench/RESULTS.md),)
 bench: build
 	@PYTHON=$(PYTHON) scripts/provision_bench.sh
-	@$(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(CXX).md)
+	@$(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
 
 format:
 	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
