@@ -19,7 +19,8 @@ CORE_RUN = qemu-aarch64-static -L /usr/aarch64-linux-gnu
 TEST_PYTHON = .venv-aarch64/bin/python
 # Wheels are built on the host (make wheels); the examples and the documentation's tools are
 # the host's too.
-TEST_SELECTION = -m "not wheel" $(if $(filter ci,$(SUBSET)),$(AARCH64_CI_TESTS),tests)
+TEST_SELECTION = --hypothesis-profile=emulated -m "not wheel" \
+    $(if $(filter ci,$(SUBSET)),$(AARCH64_CI_TESTS),tests)
 else
 CORE_CXX = $(CXX)
 CORE_TESTS = build/core_tests
