@@ -32,8 +32,9 @@ constexpr size_t translation_block = size_t{1} << 15;
 // each element on its own in the written order (no fused multiply-add), so vector lanes give
 // the same values as the scalar loop. Where the library is built with clones, the widest
 // vector unit of the machine is picked when it loads. The runoff and the unit hydrograph are
-// read and written at any double's address, so the lanes ask for a double's alignment only. Clang ignores a lowered alignment
-// written beside vector_size or after the aliased type, hence the two steps.
+// read and written at any double's address, so the lanes ask for a double's alignment only.
+// Clang ignores a lowered alignment written beside vector_size or after the aliased type,
+// hence the two steps.
 #if defined(HYDROKIT_VECTOR_TYPES)
 using Vector = double __attribute__((vector_size(64)));
 using Lanes [[gnu::aligned(alignof(double))]] = Vector;
@@ -60,10 +61,12 @@ constexpr size_t fused_steps = 4;
 
 // runoff[j] gets units[0][j] * depths[0], then units[1][j] * depths[1], ... for j in
 // [0, count): the same additions in the same order as four calls of add_scaled.
-HYDROKIT_WIDEST_CLONE void add_scaled_four(
-    double* __restrict runoff, const double* __restrict unit0, const double* __restrict unit1,
-    const double* __restrict unit2, const double* __restrict unit3, size_t count,
-    const double* depths) {
+HYDROKIT_WIDEST_CLONE void add_scaled_four(double* __restrict runoff,
+                                           const double* __restrict unit0,
+                                           const double* __restrict unit1,
+                                           const double* __restrict unit2,
+                                           const double* __restrict unit3, size_t count,
+                                           const double* depths) {
     const double d0 = depths[0], d1 = depths[1], d2 = depths[2], d3 = depths[3];
     size_t j = 0;
 #if defined(HYDROKIT_VECTOR_TYPES)
