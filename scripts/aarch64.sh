@@ -12,9 +12,9 @@
 #   scripts/aarch64.sh wheel-settings PYTHON
 #                               the environment in which scripts/wheel.sh builds the aarch64
 #                               wheel for PYTHON's version (ARCH=aarch64 scripts/wheel.sh)
-#   scripts/aarch64.sh fresh-venv DIR WHEEL PYTHON
+#   scripts/aarch64.sh fresh-venv DIR PYTHON [WHEEL]
 #                               a new venv in DIR of the aarch64 interpreter of PYTHON's
-#                               version, holding only WHEEL; prints its python
+#                               version, holding nothing or only WHEEL; prints its python
 #
 # Progress goes to stderr; `build` prints the venv's python.
 set -euo pipefail
@@ -148,14 +148,16 @@ build() {
   printf '%s\n' "$AARCH64_VENV/bin/python"
 }
 
-# A fresh venv in $1 of the arm64 interpreter of host interpreter $3's version, holding only
-# aarch64 wheel $2.
+# A fresh venv in $1 of the arm64 interpreter of host interpreter $2's version, holding
+# nothing or only aarch64 wheel $3.
 fresh_venv() {
-  HOST_PYTHON=$3
+  HOST_PYTHON=$2
   ensure_cross_tools
   prepare_target_interpreter
   make_emulated_venv "$1"
-  run "pip install ${2##*/}" install_into_venv "$1" --no-deps --no-index "$2"
+  if (($# > 2)); then
+    run "pip install ${3##*/}" install_into_venv "$1" --no-deps --no-index "$3"
+  fi
   printf '%s\n' "$1/bin/python"
 }
 
@@ -163,7 +165,8 @@ if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
   case ${1:-} in
     build) build ;;
     wheel-settings) (($# == 2)) || die "usage: ${0##*/} wheel-settings PYTHON"; wheel_settings "$2" ;;
-    fresh-venv) (($# == 4)) || die "usage: ${0##*/} fresh-venv DIR WHEEL PYTHON"; fresh_venv "$2" "$3" "$4" ;;
-    *) die "usage: ${0##*/} build | wheel-settings PYTHON | fresh-venv DIR WHEEL PYTHON" ;;
+    fresh-venv) (($# == 3 || $# == 4)) || die "usage: ${0##*/} fresh-venv DIR PYTHON [WHEEL]"
+      shift; fresh_venv "$@" ;;
+    *) die "usage: ${0##*/} build | wheel-settings PYTHON | fresh-venv DIR PYTHON [WHEEL]" ;;
   esac
 fi

@@ -30,7 +30,7 @@ for version in "$@"; do
   wheel=$(PYTHON=$python "$REPO/scripts/wheel.sh" "$DIST")
   env=$WORK/env-$version
   if [[ ${ARCH:-} == aarch64 ]]; then
-    env_python=$("$REPO/scripts/aarch64.sh" fresh-venv "$env" "$wheel" "$python") ||
+    env_python=$("$REPO/scripts/aarch64.sh" fresh-venv "$env" "$python" "$wheel") ||
       die "no aarch64 venv for ${wheel##*/}"
   else
     run "venv for $version" "$python" -m venv --without-pip "$env"

@@ -53,20 +53,52 @@ def assert_same_bits(python, origin, reference, cwd, env=None):
     assert computed.stdout == reference
 
 
+# The cross compiler's build runs in the aarch64 interpreter of this version, under qemu-user.
+CROSS_COMPILER = "aarch64-linux-gnu-g++"
+VERSION = f"{sys.version_info.major}.{sys.version_info.minor}"
+AARCH64_VENV = ROOT / ".venv-aarch64"
+HOST_MACHINE = os.uname().machine
+
+
+def emulated():
+    if not (AARCH64_VENV / "lib" / f"python{VERSION}").is_dir():
+        pytest.skip(f"no aarch64 CPython {VERSION} (make test ARCH=aarch64 provisions 3.14's)")
+
+
+@pytest.fixture(scope="session", params=[HOST_MACHINE, "aarch64"])
+def machine(request):
+    if request.param != HOST_MACHINE:
+        emulated()
+    return request.param
+
+
 @pytest.fixture(scope="session")
-def wheel(tmp_path_factory):
-    """What `make wheel` writes to dist/: the tree's wheel, repaired by auditwheel."""
+def wheel(machine, tmp_path_factory):
+    """What `make wheel` writes to dist/: the tree's wheel, repaired by auditwheel (for aarch64,
+    cross-compiled: ARCH=aarch64)."""
     out = tmp_path_factory.mktemp("dist")
+    env = {k: v for k, v in os.environ.items() if k != "ARCH"} | {"PYTHON": sys.executable}
+    if machine != HOST_MACHINE:
+        env["ARCH"] = machine
     built = subprocess.run([ROOT / "scripts" / "wheel.sh", out], capture_output=True, text=True,
-                           timeout=300, cwd=ROOT, env=os.environ | {"PYTHON": sys.executable})
+                           timeout=600, cwd=ROOT, env=env)
     assert built.returncode == 0, built.stderr[-3000:]
     (path,) = out.glob("hydrokit-*.whl")
     assert built.stdout == f"{path}\n"
     return path
 
 
-def test_wheel_is_tagged_manylinux(wheel):
-    machine = os.uname().machine
+def fresh_venv(machine, env):
+    """The python of a new, empty venv in `env` for `machine` (aarch64's runs emulated)."""
+    if machine == HOST_MACHINE:
+        venv.create(env, with_pip=False, symlinks=True)
+        return env / "bin" / "python"
+    made = run(ROOT / "scripts" / "aarch64.sh", "fresh-venv", env, sys.executable, cwd=ROOT)
+    assert made.returncode == 0, made.stderr[-3000:]
+    return pathlib.Path(made.stdout.strip())
+
+
+def test_wheel_is_tagged_manylinux(wheel, machine):
     tags = [line.removeprefix("Tag: ") for line in
             zipfile.ZipFile(wheel).read("hydrokit-0.1.0.dist-info/WHEEL").decode().splitlines()
             if line.startswith("Tag: ")]
@@ -77,13 +109,13 @@ def test_wheel_is_tagged_manylinux(wheel):
     assert sorted(platforms.split(".")) == sorted(t.removeprefix(f"{TAG}-{TAG}-") for t in tags)
 
 
-def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel):
+def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel, machine):
     # auditwheel's repair adds the folders' own entries.
     names = [n for n in zipfile.ZipFile(wheel).namelist() if not n.endswith("/")]
     assert sorted(n.removeprefix("hydrokit-stubs/") for n in names
                   if n.startswith("hydrokit-stubs/")) == STUB_FILES
     assert [n for n in names if n.endswith(".so")] == [
-        "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX")]
+        "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX").replace(HOST_MACHINE, machine)]
     assert "hydrokit-0.1.0.dist-info/licenses/LICENSE" in names
     metadata = zipfile.ZipFile(wheel).read("hydrokit-0.1.0.dist-info/METADATA").decode()
     for line in ["License-Expression: MIT", "Requires-Python: >=3.13",
@@ -96,10 +128,9 @@ def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel):
     assert "Project-URL" not in metadata
 
 
-def test_wheel_installs_imports_computes_and_types(wheel, development_bits, tmp_path):
+def test_wheel_installs_imports_computes_and_types(wheel, machine, development_bits, tmp_path):
     env = tmp_path / "env"
-    venv.create(env, with_pip=False, symlinks=True)
-    python = env / "bin" / "python"
+    python = fresh_venv(machine, env)
     script = tmp_path / "typed.py"
     script.write_text(TYPED_SCRIPT, encoding="utf-8")
     mypy = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
@@ -123,20 +154,13 @@ def test_wheel_installs_imports_computes_and_types(wheel, development_bits, tmp_
             if ": error: " in line] == STUBBED_ERRORS
 
 
-# The cross compiler's build runs in the aarch64 interpreter of this version, under qemu-user.
-CROSS_COMPILER = "aarch64-linux-gnu-g++"
-VERSION = f"{sys.version_info.major}.{sys.version_info.minor}"
-AARCH64_VENV = ROOT / ".venv-aarch64"
-
-
 def runner(compiler):
     """The interpreter that imports `compiler`'s build, and the CMake settings aimed at it."""
     if compiler != CROSS_COMPILER:
         return sys.executable, []
-    if not (AARCH64_VENV / "lib" / f"python{VERSION}").is_dir():
-        pytest.skip(f"no aarch64 CPython {VERSION} (make test ARCH=aarch64 provisions 3.14's)")
+    emulated()
     target = ROOT / ".toolchain" / f"{VERSION}-arm64" / "root"
-    soabi = sysconfig.get_config_var("SOABI").replace(os.uname().machine, "aarch64")
+    soabi = sysconfig.get_config_var("SOABI").replace(HOST_MACHINE, "aarch64")
     return AARCH64_VENV / "bin" / "python", [
         f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'aarch64-linux-gnu.cmake'}",
         f"-DPython_INCLUDE_DIR={target / 'usr' / 'include' / f'python{VERSION}'}",
