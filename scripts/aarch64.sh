@@ -72,7 +72,10 @@ version_of() {
 prepare_target_interpreter() {
   provision_target "$(version_of "$HOST_PYTHON")"
   ensure_command patchelf patchelf
-  point_at_unpacked_libraries "$ROOT/usr/bin/$PY"
+  # Patched once only: rewriting the file under an interpreter that runs from it crashes that.
+  local loader
+  loader=$(patchelf --print-interpreter "$ROOT/usr/bin/$PY")
+  [[ $loader == "$(unpacked_libdir)"/* ]] || point_at_unpacked_libraries "$ROOT/usr/bin/$PY"
   say "compiling the aarch64 standard library's bytecode"
   run "compileall" "$HOST_PYTHON" -m compileall -q -j0 -x '/test/' "$ROOT/usr/lib/$PY"
 }
