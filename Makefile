@@ -124,7 +124,7 @@ pictures: demo-packages
 BENCH_RESULTS = $(if $(filter 3.14,$(PY)),$(if $(filter g++,$(CXX)),bench/RESULTS.md),)
 bench: build
 	@PYTHON=$(PYTHON) scripts/provision_bench.sh
-	@$(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
+	@CXX=$(CXX) $(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
 
 format:
 	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
