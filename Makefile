@@ -1,9 +1,43 @@
 # Thin wrapper: provisioning lives in scripts/, the build in CMakeLists.txt and pyproject.toml.
-PYTHON = .venv/bin/python
+# `make test PY=3.13` builds and tests in .venv-3.13; .venv is CPython 3.14's.
+PY ?= 3.14
+VENV = $(if $(filter 3.14,$(PY)),.venv,.venv-$(PY))
+PYTHON = $(VENV)/bin/python
 CXX ?= g++
+# Another compiler (`make test CXX=clang++-19`) builds in a tree of its own: CMake keeps the
+# compiler it found first in a build tree.
+BUILD_TREE = $(if $(filter g++,$(CXX)),,--config-settings=build-dir=build/$(notdir $(CXX))-{wheel_tag})
 CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 
-.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel
+# `make test ARCH=aarch64` builds for 64-bit ARM Linux with the cross compiler and runs the
+# core tests and the suite under qemu-user (scripts/aarch64.sh), then holds the cross build and
+# its wheel to this machine's bits; SUBSET=ci runs the part of the suite that CI runs there.
+ifeq ($(ARCH),aarch64)
+CORE_CXX = aarch64-linux-gnu-g++
+CORE_TESTS = build/core_tests-aarch64
+CORE_RUN = qemu-aarch64-static -L /usr/aarch64-linux-gnu
+TEST_PYTHON = .venv-aarch64/bin/python
+# The wheel's tests build on the host (make wheels checks the aarch64 wheels under emulation),
+# and mypy reads the same stubs on every machine. Ctrl-C's half-second bound does not hold for
+# a range read item by item at emulation's speed (2 to 6 s here, under load).
+# CI's share: the argument rules; every computation is compared with this machine's bits after.
+AARCH64_CI_TESTS = tests/test_argument_rules.py tests/test_validation.py
+AARCH64_TESTS = tests --ignore=tests/test_typing.py \
+    --deselect 'tests/test_interrupts.py::test_ctrl_c_stops_the_call[series from a range of 2**27, item by item-alone]' \
+    --deselect "tests/test_interrupts.py::test_ctrl_c_stops_the_call[series from a range of 2**27, item by item-beside a worker's call]" \
+    --deselect 'tests/test_interrupts.py::test_a_handlers_exception_comes_out_unchanged[series from a range of 2**27, item by item]'
+TEST_SELECTION = --hypothesis-profile=emulated -m "not wheel" \
+    $(if $(filter ci,$(SUBSET)),$(AARCH64_CI_TESTS),$(AARCH64_TESTS))
+else
+CORE_CXX = $(CXX)
+CORE_TESTS = build/core_tests
+CORE_RUN =
+TEST_PYTHON = $(PYTHON)
+TEST_SELECTION = tests
+endif
+
+.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel \
+    wheels native-wheels aarch64-wheels
 
 # Only the examples draw pictures, spread work over processes and clusters and read spotpy's
 # record and HYMOD; the library and its tests need none of these.
@@ -12,25 +46,45 @@ DEMO_STAMP = .venv/.demo-packages
 EXAMPLES = basin reservoir calibration ensemble long_record
 
 build:
-	@scripts/provision.sh >/dev/null
-	@echo "build: installing hydrokit into .venv"
-	@$(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall .
+	@scripts/provision.sh --python $(PY) --compiler $(CXX) >/dev/null
+	@echo "build: installing hydrokit into $(VENV) ($(CXX))"
+	@CXX=$(CXX) $(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall \
+	    $(BUILD_TREE) .
+ifeq ($(ARCH),aarch64)
+	@echo "build: installing hydrokit into .venv-aarch64 (aarch64-linux-gnu-g++)"
+	@scripts/aarch64.sh build >/dev/null
+endif
 
 # A wheel for users without a compiler: built from the tree and repaired by auditwheel into
 # dist/, with the oldest manylinux tag the module's symbol versions allow.
 wheel: build
 	@scripts/wheel.sh dist >/dev/null
 
+# One wheel per interpreter and architecture, each checked in a fresh venv of its interpreter
+# against .venv's results; another architecture adds its target to WHEEL_TARGETS.
+WHEEL_VERSIONS = 3.13 3.14 3.15
+WHEEL_TARGETS = native-wheels aarch64-wheels
+wheels: $(WHEEL_TARGETS)
+
+native-wheels: build
+	@scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
+
+aarch64-wheels: build
+	@ARCH=aarch64 scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
+
 # The numerical core is plain C++ and is checked on its own, without the interpreter.
 core-tests:
 	@mkdir -p build
-	@$(CXX) $(CORE_TEST_FLAGS) tests/core/*.cpp \
+	@$(CORE_CXX) $(CORE_TEST_FLAGS) tests/core/*.cpp \
 	    src/buffer_pool.cpp $$(find src -mindepth 2 -name '*.cpp' ! -name '*_py.cpp') \
-	    -o build/core_tests
-	@build/core_tests
+	    -o $(CORE_TESTS)
+	@$(CORE_RUN) $(CORE_TESTS)
 
 test: build core-tests
-	@$(PYTHON) -m pytest -q tests
+	@$(TEST_PYTHON) -m pytest -q $(TEST_SELECTION)
+ifeq ($(ARCH),aarch64)
+	@$(PYTHON) -m pytest -q tests/test_wheel.py -k aarch64
+endif
 
 # The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
 sanitize:
@@ -74,9 +128,12 @@ pictures: demo-packages
 # Benchmark-only packages (numba, scipy, the metric packages) go into .venv here, never for the
 # tests. The benchmarks run with the allocator settings a user's script has: page faults that a
 # contender pays there, users pay too.
+# GCC's build for 3.14 is the run of record; another interpreter or compiler writes its tables
+# beside the build trees.
+BENCH_RESULTS = $(if $(filter 3.14,$(PY)),$(if $(filter g++,$(CXX)),bench/RESULTS.md),)
 bench: build
-	@scripts/provision_bench.sh
-	@$(PYTHON) bench/run.py
+	@PYTHON=$(PYTHON) scripts/provision_bench.sh
+	@CXX=$(CXX) $(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
 
 format:
 	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')

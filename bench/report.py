@@ -118,5 +118,7 @@ def machine_facts(load_before):
         f"(load average {load_before[0]:.2f} when the run started; the machine is shared)",
         f"- Python {platform.python_version()}; "
         + ", ".join(f"{p} {version(p)}" for p in packages),
-        f"- hydrokit at commit {hydrokit_revision()}",
+        # make bench names the compiler it built with; the installed module does not say.
+        f"- hydrokit at commit {hydrokit_revision()}"
+        + (f", built with {os.environ['CXX']}" if "CXX" in os.environ else ""),
     ]

@@ -3,7 +3,8 @@ in one process, checks that every peer computes the same values, measures each c
 memory and how long calls share the cores between threads, prints the tables and writes them
 to bench/RESULTS.md.
 
-Run through `make bench`, which installs the peers into .venv first."""
+Run through `make bench`, which installs the peers into the venv first. The tables go to the
+file named by the first argument (default: bench/RESULTS.md, the run of record)."""
 
 import os
 import pathlib
@@ -123,7 +124,7 @@ def main():
         "\n".join(f"- {line}" for line in notes + summary(rows, footprints) + threads_summary),
         f"Whole run: {time.perf_counter() - started:.0f} s.",
     ]) + "\n"
-    RESULTS.write_text(text)
+    (pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else RESULTS).write_text(text)
     print(text)
 
 

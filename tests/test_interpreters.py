@@ -33,6 +33,7 @@ def test_only_the_main_interpreter_may_import(main_first):
     assert result.stdout.splitlines() == ["ImportError", REFUSAL, "ContinuousTimeSeries"]
 
 
+@pytest.mark.skipif(sys.version_info < (3, 14), reason="concurrent.interpreters is new in 3.14")
 def test_isolated_interpreter_is_refused_by_the_import_system():
     result = run_python("""
         from concurrent import interpreters

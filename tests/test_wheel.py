@@ -1,9 +1,10 @@
 """The repaired manylinux wheel carries the extension and its stubs, and works in a fresh
-environment."""
+environment; the wheel and the builds of every compiler compute the same bits."""
 
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import sysconfig
@@ -25,73 +26,111 @@ STUBBED_ERRORS = [
     'expected "Sequence[float] | NumericArray"  [arg-type]',
 ]
 
-# Computes in the fresh venv and in the development one: the wheel must give the same bits.
-# Its paths reach libm's exp (deficit recovery), log (log KGE) and pow (Clark's time-area).
-COMPUTE = """\
-from datetime import timedelta
-from hydrokit import metrics, rainfall_loss, rainfall_transform, utils
-storm = utils.IncrementalTimeSeries([0.0, 0.0, 0.4, 0.9, 0.3, 0.0, 0.2], timedelta(hours=1),
-                                    "rainfall")
-losses = rainfall_loss.run_deficit_and_constant(storm, 0.3, 1.0, 0.1, timedelta(hours=20))
-runoff = rainfall_transform.run_clark_uh(losses.excess, 640.0, timedelta(hours=3),
-                                         timedelta(hours=2))
-sim, obs = [5, 7, 9, 2, 4.5, 6.7], [4.7, 6, 10, 2.5, 4, 6.8]
-print(metrics.calculate_kge(sim, obs), metrics.calculate_kge(sim, obs, True),
-      losses.excess.data, runoff.data)
-"""
+# Every computation, printed bit for bit: each build must print what the development one does.
+COMPUTATIONS = ROOT / "tests" / "computations.py"
+TAG = f"cp{sys.version_info.major}{sys.version_info.minor}"
 pytestmark = pytest.mark.wheel
 
 
-def run(*command, cwd):
+def run(*command, cwd, env=None):
     return subprocess.run([str(c) for c in command], capture_output=True, text=True,
-                          timeout=300, cwd=cwd)
+                          timeout=600, cwd=cwd, env=env)
 
 
 @pytest.fixture(scope="session")
-def wheel(tmp_path_factory):
-    """What `make wheel` writes to dist/: the tree's wheel, repaired by auditwheel."""
+def development_bits(tmp_path_factory):
+    computed = run(sys.executable, "-I", COMPUTATIONS, cwd=tmp_path_factory.mktemp("reference"))
+    assert computed.returncode == 0, computed.stderr
+    return computed.stdout
+
+
+def assert_same_bits(python, origin, reference, cwd, env=None):
+    """`python` imports hydrokit from `origin` and prints `reference` from every computation."""
+    located = run(python, "-c", "import hydrokit; print(hydrokit.__file__)", cwd=cwd, env=env)
+    assert located.stdout.startswith(str(origin)), located.stdout + located.stderr
+    computed = run(python, COMPUTATIONS, cwd=cwd, env=env)
+    assert computed.returncode == 0, computed.stderr
+    assert computed.stdout == reference
+
+
+# The cross compiler's build runs in the aarch64 interpreter of this version, under qemu-user.
+CROSS_COMPILER = "aarch64-linux-gnu-g++"
+VERSION = f"{sys.version_info.major}.{sys.version_info.minor}"
+AARCH64_VENV = ROOT / ".venv-aarch64"
+HOST_MACHINE = os.uname().machine
+
+
+def emulated():
+    if not (AARCH64_VENV / "lib" / f"python{VERSION}").is_dir():
+        pytest.skip(f"no aarch64 CPython {VERSION} (make test ARCH=aarch64 provisions 3.14's)")
+
+
+@pytest.fixture(scope="session", params=[HOST_MACHINE, "aarch64"])
+def machine(request):
+    if request.param != HOST_MACHINE:
+        emulated()
+    return request.param
+
+
+@pytest.fixture(scope="session")
+def wheel(machine, tmp_path_factory):
+    """What `make wheel` writes to dist/: the tree's wheel, repaired by auditwheel (for aarch64,
+    cross-compiled: ARCH=aarch64)."""
     out = tmp_path_factory.mktemp("dist")
+    env = {k: v for k, v in os.environ.items() if k != "ARCH"} | {"PYTHON": sys.executable}
+    if machine != HOST_MACHINE:
+        env["ARCH"] = machine
     built = subprocess.run([ROOT / "scripts" / "wheel.sh", out], capture_output=True, text=True,
-                           timeout=300, cwd=ROOT, env=os.environ | {"PYTHON": sys.executable})
+                           timeout=600, cwd=ROOT, env=env)
     assert built.returncode == 0, built.stderr[-3000:]
     (path,) = out.glob("hydrokit-*.whl")
     assert built.stdout == f"{path}\n"
     return path
 
 
-def test_wheel_is_tagged_manylinux(wheel):
-    machine = os.uname().machine
+def fresh_venv(machine, env):
+    """The python of a new, empty venv in `env` for `machine` (aarch64's runs emulated)."""
+    if machine == HOST_MACHINE:
+        venv.create(env, with_pip=False, symlinks=True)
+        return env / "bin" / "python"
+    made = run(ROOT / "scripts" / "aarch64.sh", "fresh-venv", env, sys.executable, cwd=ROOT)
+    assert made.returncode == 0, made.stderr[-3000:]
+    return pathlib.Path(made.stdout.strip())
+
+
+def test_wheel_is_tagged_manylinux(wheel, machine):
     tags = [line.removeprefix("Tag: ") for line in
             zipfile.ZipFile(wheel).read("hydrokit-0.1.0.dist-info/WHEEL").decode().splitlines()
             if line.startswith("Tag: ")]
     # The oldest policy may also carry its legacy alias (manylinux2014 for manylinux_2_17).
-    assert tags and all(re.fullmatch(rf"cp314-cp314-manylinux(_2_\d+|2014)_{machine}", t)
+    assert tags and all(re.fullmatch(rf"{TAG}-{TAG}-manylinux(_2_\d+|2014)_{machine}", t)
                         for t in tags)
-    platforms = wheel.name.removeprefix("hydrokit-0.1.0-cp314-cp314-").removesuffix(".whl")
-    assert sorted(platforms.split(".")) == sorted(t.removeprefix("cp314-cp314-") for t in tags)
+    platforms = wheel.name.removeprefix(f"hydrokit-0.1.0-{TAG}-{TAG}-").removesuffix(".whl")
+    assert sorted(platforms.split(".")) == sorted(t.removeprefix(f"{TAG}-{TAG}-") for t in tags)
 
 
-def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel):
+def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel, machine):
     # auditwheel's repair adds the folders' own entries.
     names = [n for n in zipfile.ZipFile(wheel).namelist() if not n.endswith("/")]
     assert sorted(n.removeprefix("hydrokit-stubs/") for n in names
                   if n.startswith("hydrokit-stubs/")) == STUB_FILES
     assert [n for n in names if n.endswith(".so")] == [
-        "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX")]
+        "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX").replace(HOST_MACHINE, machine)]
     assert "hydrokit-0.1.0.dist-info/licenses/LICENSE" in names
     metadata = zipfile.ZipFile(wheel).read("hydrokit-0.1.0.dist-info/METADATA").decode()
-    for line in ["License-Expression: MIT", "Requires-Python: >=3.14",
+    for line in ["License-Expression: MIT", "Requires-Python: >=3.13",
+                 "Classifier: Programming Language :: Python :: 3.13",
                  "Classifier: Programming Language :: Python :: 3.14",
+                 "Classifier: Programming Language :: Python :: 3.15",
                  "Classifier: Programming Language :: C++",
                  "Classifier: Topic :: Scientific/Engineering :: Hydrology"]:
         assert line in metadata.splitlines()
     assert "Project-URL" not in metadata
 
 
-def test_wheel_installs_imports_computes_and_types(wheel, tmp_path):
+def test_wheel_installs_imports_computes_and_types(wheel, machine, development_bits, tmp_path):
     env = tmp_path / "env"
-    venv.create(env, with_pip=False, symlinks=True)
-    python = env / "bin" / "python"
+    python = fresh_venv(machine, env)
     script = tmp_path / "typed.py"
     script.write_text(TYPED_SCRIPT, encoding="utf-8")
     mypy = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary",
@@ -106,13 +145,63 @@ def test_wheel_installs_imports_computes_and_types(wheel, tmp_path):
                     "--no-index", "--no-deps", wheel, cwd=tmp_path)
     assert installed.returncode == 0, installed.stderr
 
-    # Isolated (-I): neither the working directory nor PYTHONPATH can lend the source tree.
-    located = run(python, "-I", "-c", "import hydrokit; print(hydrokit.__file__)", cwd=tmp_path)
-    assert located.stdout.startswith(str(env)), located.stdout + located.stderr
-    computed = run(python, "-I", "-c", COMPUTE, cwd=tmp_path)
-    assert computed.returncode == 0, computed.stderr
-    assert computed.stdout == run(sys.executable, "-I", "-c", COMPUTE, cwd=tmp_path).stdout
+    # PYTHONPATH unset: nothing but the install can lend hydrokit.
+    assert_same_bits(python, env, development_bits, tmp_path,
+                     {k: v for k, v in os.environ.items() if k != "PYTHONPATH"})
 
     after = run(*mypy, cwd=tmp_path)
     assert [line.removeprefix("typed.py:") for line in after.stdout.splitlines()
             if ": error: " in line] == STUBBED_ERRORS
+
+
+def runner(compiler):
+    """The interpreter that imports `compiler`'s build, and the CMake settings aimed at it."""
+    if compiler != CROSS_COMPILER:
+        return sys.executable, []
+    emulated()
+    target = ROOT / ".toolchain" / f"{VERSION}-arm64" / "root"
+    soabi = sysconfig.get_config_var("SOABI").replace(HOST_MACHINE, "aarch64")
+    return AARCH64_VENV / "bin" / "python", [
+        f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'aarch64-linux-gnu.cmake'}",
+        f"-DPython_INCLUDE_DIR={target / 'usr' / 'include' / f'python{VERSION}'}",
+        f"-DSKBUILD_SOABI={soabi}"]
+
+
+def compiled_with(compiler, settings=()):
+    """The tree built by `compiler` for this interpreter, in a CMake build of its own where any
+    warning is an error (also one from a file compiled on an earlier run)."""
+    if shutil.which(compiler) is None:
+        pytest.skip(f"{compiler} is not installed (make test CXX={compiler} installs it)")
+    build = ROOT / "build" / "compare" / f"{compiler}-{sysconfig.get_config_var('SOABI')}"
+    env = os.environ | {"PATH": os.pathsep.join([os.path.dirname(sys.executable),
+                                                 os.environ["PATH"]])}
+    cmake = shutil.which("cmake", path=env["PATH"])
+    for step in ([cmake, "-S", ROOT, "-B", build, "-G", "Ninja", f"-DCMAKE_CXX_COMPILER={compiler}",
+                  f"-DPython_EXECUTABLE={sys.executable}", "-DCMAKE_COMPILE_WARNING_AS_ERROR=ON",
+                  *settings],
+                 [cmake, "--build", build]):
+        done = run(*step, cwd=ROOT, env=env)
+        assert done.returncode == 0, (done.stdout + done.stderr)[-5000:]
+    return build
+
+
+@pytest.mark.parametrize("compiler", ["g++", "clang++-19", CROSS_COMPILER])
+def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path):
+    # The installed module does not say which compiler built it (the install strips its
+    # .comment section), so each compiler's build is held to it, one of them to its own kin.
+    python, settings = runner(compiler)
+    build = compiled_with(compiler, settings)
+    assert_same_bits(python, build, development_bits, tmp_path,
+                     os.environ | {"PYTHONPATH": str(build)})
+
+
+def test_a_free_threaded_build_stops_with_the_reason():
+    # A free-threaded interpreter's pyconfig.h defines Py_GIL_DISABLED.
+    refused = run("g++", "-std=c++20", "-fsyntax-only", "-DPy_GIL_DISABLED=1", "-I",
+                  sysconfig.get_path("include"), "-x", "c++", ROOT / "src" / "python.hpp", cwd=ROOT)
+    assert refused.returncode != 0
+    assert [line.split(" error: ", 1)[1] for line in refused.stderr.splitlines()
+            if " error: " in line] == [
+        '#error "hydrokit has not been audited for running without the interpreter lock: build '
+        'it for a CPython with the GIL (python3.X, not python3.Xt); docs/concurrency.md says '
+        'what the audit takes"']

@@ -7,6 +7,7 @@
 
 #include "buffer_pool.hpp"
 #include "error.hpp"
+#include "instruction_sets.hpp"
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
 #include "utils/min_max.hpp"
@@ -29,19 +30,28 @@ constexpr size_t translation_block = size_t{1} << 15;
 
 // The convolution adds U[j] * depth to Q[i + j] for every rain step i in ascending order,
 // each element on its own in the written order (no fused multiply-add), so vector lanes give
-// the same values as the scalar loop. The widest vector unit of the machine is picked when
-// the library loads.
-using Lanes = double __attribute__((vector_size(64), aligned(8)));
+// the same values as the scalar loop. Where the library is built with clones, the widest
+// vector unit of the machine is picked when it loads. The runoff and the unit hydrograph are
+// read and written at any double's address, so the lanes ask for a double's alignment only.
+// Clang ignores a lowered alignment written beside vector_size or after the aliased type,
+// hence the two steps.
+#if defined(HYDROKIT_VECTOR_TYPES)
+using Vector = double __attribute__((vector_size(64)));
+using Lanes [[gnu::aligned(alignof(double))]] = Vector;
+static_assert(alignof(Lanes) == alignof(double));
 constexpr size_t lane_count = sizeof(Lanes) / sizeof(double);
+#endif
 
 // runoff[j] = unit[j] * depth + runoff[j] for j in [0, count).
-__attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled(
-    double* __restrict runoff, const double* __restrict unit, size_t count, double depth) {
+HYDROKIT_WIDEST_CLONE void add_scaled(double* __restrict runoff, const double* __restrict unit,
+                                      size_t count, double depth) {
     size_t j = 0;
+#if defined(HYDROKIT_VECTOR_TYPES)
     for (; j + lane_count <= count; j += lane_count) {
         Lanes& q = *reinterpret_cast<Lanes*>(runoff + j);
         q = *reinterpret_cast<const Lanes*>(unit + j) * depth + q;
     }
+#endif
     for (; j < count; ++j) runoff[j] = unit[j] * depth + runoff[j];
 }
 
@@ -51,12 +61,15 @@ constexpr size_t fused_steps = 4;
 
 // runoff[j] gets units[0][j] * depths[0], then units[1][j] * depths[1], ... for j in
 // [0, count): the same additions in the same order as four calls of add_scaled.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled_four(
-    double* __restrict runoff, const double* __restrict unit0, const double* __restrict unit1,
-    const double* __restrict unit2, const double* __restrict unit3, size_t count,
-    const double* depths) {
+HYDROKIT_WIDEST_CLONE void add_scaled_four(double* __restrict runoff,
+                                           const double* __restrict unit0,
+                                           const double* __restrict unit1,
+                                           const double* __restrict unit2,
+                                           const double* __restrict unit3, size_t count,
+                                           const double* depths) {
     const double d0 = depths[0], d1 = depths[1], d2 = depths[2], d3 = depths[3];
     size_t j = 0;
+#if defined(HYDROKIT_VECTOR_TYPES)
     for (; j + lane_count <= count; j += lane_count) {
         Lanes q = *reinterpret_cast<const Lanes*>(runoff + j);
         q = *reinterpret_cast<const Lanes*>(unit0 + j) * d0 + q;
@@ -65,6 +78,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void add_scaled_fou
         q = *reinterpret_cast<const Lanes*>(unit3 + j) * d3 + q;
         *reinterpret_cast<Lanes*>(runoff + j) = q;
     }
+#endif
     for (; j < count; ++j) {
         double q = runoff[j];
         q = unit0[j] * d0 + q;

@@ -108,6 +108,7 @@ Values scalar_passes(std::span<const double> inflow, const RoutingCoefficients& 
         });
 }
 
+#if defined(HYDROKIT_X86_KERNELS)
 // A wavefront across vector lanes: global lane k routes pass k, `skew` steps behind lane
 // k - 1, so at wavefront step s it computes time t = s - skew k. Its own previous outflow is
 // its own result of step s - 1; its inflow, pass k - 1 at time t, is lane k - 1's result of
@@ -305,6 +306,7 @@ Values wavefront_passes(std::span<const double> inflow, const RoutingCoefficient
             routine_for(group)(c, source, target, inflow.size(), start_outflow, group, countdown);
         });
 }
+#endif
 
 }  // namespace
 
@@ -320,8 +322,10 @@ RoutingCoefficients routing_coefficients(double k_seconds, double x, double dt_s
 }
 
 RoutingLanes widest_routing_lanes() {
+#if defined(HYDROKIT_X86_KERNELS)
     if (__builtin_cpu_supports("avx512f")) return RoutingLanes::avx512;
     if (__builtin_cpu_supports("avx2")) return RoutingLanes::avx2;
+#endif
     return RoutingLanes::scalar;
 }
 
@@ -333,10 +337,12 @@ Values routing_passes(std::span<const double> inflow, const RoutingCoefficients&
     // One pass is a single latency chain: lanes cannot help it.
     if (passes == 1) lanes = RoutingLanes::scalar;
     switch (lanes) {
+#if defined(HYDROKIT_X86_KERNELS)
         case RoutingLanes::avx512:
             return wavefront_passes(inflow, c, start_outflow, passes, 32, avx512_group);
         case RoutingLanes::avx2:
             return wavefront_passes(inflow, c, start_outflow, passes, 12, avx2_group);
+#endif
         case RoutingLanes::scalar:
             break;
     }

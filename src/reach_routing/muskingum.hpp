@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "buffer_pool.hpp"
+#include "instruction_sets.hpp"
 #include "utils/time_series.hpp"
 
 namespace hydrokit {
@@ -34,7 +35,14 @@ Values routing_passes(std::span<const double> inflow, const RoutingCoefficients&
                       double start_outflow, uint64_t passes);
 
 // The vector instructions the passes can be routed with; every choice gives the same values.
-enum class RoutingLanes { scalar, avx2, avx512 };
+// Elsewhere than x86-64 the passes are interleaved in scalar registers only.
+enum class RoutingLanes {
+    scalar,
+#if defined(HYDROKIT_X86_KERNELS)
+    avx2,
+    avx512,
+#endif
+};
 
 // The widest this processor offers.
 RoutingLanes widest_routing_lanes();

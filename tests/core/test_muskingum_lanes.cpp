@@ -53,8 +53,10 @@ std::vector<double> awkward_inflow(size_t n, uint64_t seed) {
 
 std::vector<RoutingLanes> lanes_on_this_processor() {
     std::vector<RoutingLanes> lanes{RoutingLanes::scalar};
+#if defined(HYDROKIT_X86_KERNELS)
     if (__builtin_cpu_supports("avx2")) lanes.push_back(RoutingLanes::avx2);
     if (__builtin_cpu_supports("avx512f")) lanes.push_back(RoutingLanes::avx512);
+#endif
     return lanes;
 }
 
