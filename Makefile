@@ -14,7 +14,6 @@ CORE_TEST_FLAGS = -std=c++20 -O2 -ffp-contract=off -Wall -Wextra -Isrc
 # its wheel to this machine's bits; SUBSET=ci runs the part of the suite that CI runs there.
 ifeq ($(ARCH),aarch64)
 CORE_CXX = aarch64-linux-gnu-g++
-CORE_TESTS = build/core_tests-aarch64
 CORE_RUN = qemu-aarch64-static -L /usr/aarch64-linux-gnu
 TEST_PYTHON = .venv-aarch64/bin/python
 # The wheel's tests build on the host (make wheels checks the aarch64 wheels under emulation),
@@ -30,7 +29,6 @@ TEST_SELECTION = --hypothesis-profile=emulated -m "not wheel" \
     $(if $(filter ci,$(SUBSET)),$(AARCH64_CI_TESTS),$(AARCH64_TESTS))
 else
 CORE_CXX = $(CXX)
-CORE_TESTS = build/core_tests
 CORE_RUN =
 TEST_PYTHON = $(PYTHON)
 TEST_SELECTION = tests
@@ -72,12 +70,16 @@ native-wheels: build
 aarch64-wheels: build
 	@ARCH=aarch64 scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
 
-# The numerical core is plain C++ and is checked on its own, without the interpreter.
-core-tests:
+# The numerical core is plain C++ and is checked on its own, without the interpreter. Its
+# binary, one per compiler, is rebuilt only when a source changed: CI runs it on every suite.
+CORE_TESTS = build/core_tests-$(notdir $(CORE_CXX))
+CORE_SOURCES = $(wildcard tests/core/*.cpp) src/buffer_pool.cpp \
+    $(filter-out %_py.cpp,$(wildcard src/*/*.cpp src/*/*/*.cpp))
+$(CORE_TESTS): $(CORE_SOURCES) $(wildcard tests/core/*.hpp src/*.hpp src/*/*.hpp src/*/*/*.hpp)
 	@mkdir -p build
-	@$(CORE_CXX) $(CORE_TEST_FLAGS) tests/core/*.cpp \
-	    src/buffer_pool.cpp $$(find src -mindepth 2 -name '*.cpp' ! -name '*_py.cpp') \
-	    -o $(CORE_TESTS)
+	@$(CORE_CXX) $(CORE_TEST_FLAGS) $(CORE_SOURCES) -o $@
+
+core-tests: $(CORE_TESTS)
 	@$(CORE_RUN) $(CORE_TESTS)
 
 test: build core-tests

@@ -189,6 +189,10 @@ def compiled_with(compiler, settings=()):
 def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path):
     # The installed module does not say which compiler built it (the install strips its
     # .comment section), so each compiler's build is held to it, one of them to its own kin.
+    # The compilers are compared under the build of record's interpreter: the other
+    # interpreters' builds are held to its bits by their wheels' tests.
+    if VERSION != "3.14":
+        pytest.skip("compilers are compared on CPython 3.14")
     python, settings = runner(compiler)
     build = compiled_with(compiler, settings)
     assert_same_bits(python, build, development_bits, tmp_path,
