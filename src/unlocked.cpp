@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
 
 #include "interrupt.hpp"
 
@@ -75,8 +74,11 @@ void install_interrupt_poll() {
     if (PyErr_Occurred()) throw PythonError{};
     main_thread.store(main_ident, std::memory_order_relaxed);
 #if HYDROKIT_HAS_PTHREAD_ATFORK
-    static std::once_flag fork_handler;
-    std::call_once(fork_handler, [] { pthread_atfork(nullptr, nullptr, after_fork_in_child); });
+    // A flag rather than std::call_once, whose pthread_once would ask for glibc 2.34.
+    static std::atomic<bool> fork_handler_registered{false};
+    if (!fork_handler_registered.exchange(true)) {
+        pthread_atfork(nullptr, nullptr, after_fork_in_child);
+    }
 #endif
     interrupt_poll.store(signal_raised, std::memory_order_relaxed);
 }
