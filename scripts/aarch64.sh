@@ -26,7 +26,8 @@ SCRIPT_NAME=aarch64
 TARGET_ARCH=arm64
 EMULATOR=qemu-aarch64-static
 AARCH64_VENV=$REPO/.venv-aarch64
-AARCH64_PACKAGES=(pip pytest numpy hypothesis)
+# The suite's packages; pandas, scipy, dask and xarray for the docs' examples it runs.
+AARCH64_PACKAGES=(pip pytest numpy hypothesis pandas scipy dask xarray)
 HOST_PYTHON=$REPO/.venv/bin/python
 
 ensure_cross_tools() {
@@ -80,19 +81,25 @@ prepare_target_interpreter() {
   run "compileall" "$HOST_PYTHON" -m compileall -q -j0 -x '/test/' "$ROOT/usr/lib/$PY"
 }
 
-# A venv in $1 of the prepared interpreter. Its python starts the emulator on the venv's
-# interpreter link, with its own path as argv[0] so that it becomes sys.executable; -L serves
-# the target's libraries from the unpacked root to objects whose own search path would look
-# in /usr/lib/aarch64-linux-gnu.
+# The python of an emulated venv: it starts the emulator on the venv's interpreter link, with
+# its own path as argv[0] so that it becomes sys.executable. QEMU_LD_PREFIX serves the
+# target's libraries from the unpacked root to objects whose own search path would look in
+# /usr/lib/aarch64-linux-gnu; set in the environment rather than as -L, it also tells the
+# programs inside that they run emulated (the suite's time bounds stretch).
+emulated_python() {
+  cat <<EOF
+#!/bin/sh
+QEMU_LD_PREFIX="$ROOT" exec $EMULATOR -0 "\$0" "\$(dirname "\$0")/$PY" "\$@"
+EOF
+}
+
+# A venv in $1 of the prepared interpreter.
 make_emulated_venv() {
   local venv=$1
   rm -rf "$venv"
   run "venv creation" "$EMULATOR" "$ROOT/usr/bin/$PY" -m venv --without-pip "$venv"
   rm -f "$venv/bin/python"
-  cat >"$venv/bin/python" <<EOF
-#!/bin/sh
-exec $EMULATOR -L "$ROOT" -0 "\$0" "\$(dirname "\$0")/$PY" "\$@"
-EOF
+  emulated_python >"$venv/bin/python"
   chmod +x "$venv/bin/python"
 }
 
@@ -122,7 +129,7 @@ provision_aarch64_venv() {
   local key imports="import ${AARCH64_PACKAGES[*]}"
   imports=${imports// /, }
   imports=${imports/import,/import}
-  key=$(printf '%s\n' "$(toolchain_key)" "$EMULATOR" "${AARCH64_PACKAGES[@]}" |
+  key=$(printf '%s\n' "$(toolchain_key)" "$(emulated_python)" "${AARCH64_PACKAGES[@]}" |
     sha256sum | cut -d' ' -f1)
   if [[ -f $AARCH64_VENV/.provision-stamp && $(<"$AARCH64_VENV/.provision-stamp") == "$key" ]] &&
     "$AARCH64_VENV/bin/python" -c "$imports" 2>/dev/null; then

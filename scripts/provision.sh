@@ -77,9 +77,12 @@ ensure_command() {
   ((EUID == 0)) || die "$1 is missing: install it (apt-get install $2) and rerun"
   say "installing $2"
   export DEBIAN_FRONTEND=noninteractive
-  if ! apt-get install -y "$2" >"$LOG" 2>&1; then
-    run "apt-get update" apt-get update
-    run "apt-get install $2" apt-get install -y "$2"
+  # Another package job on the machine (an unattended upgrade, a second clone's CI) holds
+  # dpkg's lock for a while: wait for it rather than fail.
+  local wait=(-o DPkg::Lock::Timeout=600)
+  if ! apt-get "${wait[@]}" install -y "$2" >"$LOG" 2>&1; then
+    run "apt-get update" apt-get "${wait[@]}" update
+    run "apt-get install $2" apt-get "${wait[@]}" install -y "$2"
   fi
 }
 
