@@ -133,8 +133,10 @@ bench: build
 	@PYTHON=$(PYTHON) scripts/provision_bench.sh
 	@CXX=$(CXX) $(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
 
+# Debian installs clang-format under its version's name only.
+CLANG_FORMAT ?= $(firstword $(foreach tool,clang-format clang-format-19,$(shell command -v $(tool))) clang-format)
 format:
-	@clang-format -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
+	@$(CLANG_FORMAT) -i $$(find src tests/core -name '*.cpp' -o -name '*.hpp')
 
 # The documentation site: Sphinx renders the Markdown pages of docs/ into docs/_build/html,
 # which opens from disk; -E reads every page afresh, so what other targets wrote since the

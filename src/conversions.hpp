@@ -14,8 +14,8 @@
 #include <variant>
 #include <vector>
 
-#include "exceptions.hpp"
 #include "buffer_pool.hpp"
+#include "exceptions.hpp"
 #include "utils/duration.hpp"
 #include "utils/named_map.hpp"
 
@@ -101,9 +101,7 @@ template <class T>
 struct PythonClass;
 
 template <class T>
-requires requires {
-    PythonClass<T>::type();
-}
+    requires requires { PythonClass<T>::type(); }
 struct From<T> {
     // Whether `convert` takes `value`, told without raising when it does not.
     static bool accepts(PyObject* value) {
@@ -121,9 +119,7 @@ struct From<T> {
 // The address of an instance's value, read where it lives; the caller keeps the instance alive
 // for as long as it uses the address.
 template <class T>
-requires requires {
-    PythonClass<T>::type();
-}
+    requires requires { PythonClass<T>::type(); }
 struct From<const T*> {
     static bool accepts(PyObject* value) { return From<T>::accepts(value); }
     static const T* convert(PyObject* value) { return &From<T>::convert(value); }
@@ -261,9 +257,7 @@ Ref to_python(std::string_view text);
 Ref timedelta_from_seconds(int64_t seconds);
 
 template <class T>
-requires requires {
-    PythonClass<T>::type();
-}
+    requires requires { PythonClass<T>::type(); }
 Ref to_python(T value) {
     return PythonClass<T>::wrap(PythonClass<T>::type(), std::move(value));
 }

@@ -16,7 +16,8 @@
 // a list another thread resizes during a conversion could be read after it was freed. Until
 // that audit exists (docs/concurrency.md), a free-threaded interpreter gets no build at all.
 #if defined(Py_GIL_DISABLED)
-#error "hydrokit has not been audited for running without the interpreter lock: build it for a CPython with the GIL (python3.X, not python3.Xt); docs/concurrency.md says what the audit takes"
+#error \
+    "hydrokit has not been audited for running without the interpreter lock: build it for a CPython with the GIL (python3.X, not python3.Xt); docs/concurrency.md says what the audit takes"
 #endif
 
 #define PY_SSIZE_T_CLEAN
