@@ -29,12 +29,7 @@ Incremental = hydrokit.utils.IncrementalTimeSeries
 # QEMU_LD_PREFIX) ten to fifty times, so there the bound only tells a call that polls from one
 # that does not: each of these runs for seconds natively.
 EMULATED = "QEMU_LD_PREFIX" in os.environ
-if "libasan" in os.environ.get("LD_PRELOAD", ""):
-    LATENCY = 2.0
-elif EMULATED:
-    LATENCY = 5.0
-else:
-    LATENCY = 0.5
+LATENCY = 2.0 if "libasan" in os.environ.get("LD_PRELOAD", "") else 5.0 if EMULATED else 0.5
 
 
 def ready(function, *args):
