@@ -3,6 +3,7 @@
 #include <datetime.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "buffer_pool.hpp"
@@ -10,10 +11,6 @@
 #include "once.hpp"
 
 namespace hydrokit::py {
-
-bool ordinary_error_pending() {
-    return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError);
-}
 
 namespace {
 
@@ -42,10 +39,19 @@ double item_as_double(PyObject* item) {
     return value;
 }
 
-// Clears a failure that a fallback stands in for (no usable buffer, no length, no text); any
-// other keeps unwinding.
+// Clears a failure that a fallback stands in for (no usable buffer, no type name, no text);
+// any other keeps unwinding. Only for failures of steps that run no Python code, where no signal
+// handler can have raised meanwhile.
 void discard_ordinary_error() {
     if (!ordinary_error_pending()) throw PythonError{};
+    PyErr_Clear();
+}
+
+// Clears the failure of a length query that means the value has no length, as the
+// interpreter's own length hint does. A `__len__` runs Python code, and so may a signal handler
+// meanwhile: any other failure, a handler's exception among them, keeps unwinding.
+void discard_missing_length() {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw PythonError{};
     PyErr_Clear();
 }
 
@@ -68,9 +74,12 @@ bool view_double_buffer(PyObject* value, Py_buffer& view) {
         discard_ordinary_error();
         return false;
     }
+    // A double is read where it lies only at an address aligned for it; a view of a byte
+    // buffer from an odd offset is read through its items instead.
     const bool doubles =
         view.ndim == 1 && view.itemsize == sizeof(double) && view.format &&
-        (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0);
+        (std::strcmp(view.format, "d") == 0 || std::strcmp(view.format, "@d") == 0) &&
+        reinterpret_cast<std::uintptr_t>(view.buf) % alignof(double) == 0;
     if (!doubles) PyBuffer_Release(&view);
     return doubles;
 }
@@ -82,13 +91,14 @@ std::string exception_type_name(PyObject* exception) {
     const char* text = name ? PyUnicode_AsUTF8(name) : nullptr;
     std::string result = text ? text : "<failed to extract type name>";
     Py_XDECREF(name);
-    PyErr_Clear();
+    if (text == nullptr) discard_ordinary_error();
     return result;
 }
 
 // The text of a refused conversion's exception. The conversions make theirs with one exact str,
 // which is their text and is read as it is: str() would first run the signal handlers, whose
 // exception would then pass for a failure of the text and be lost. They run at the next poll.
+// The outlet kinds refuse with such exceptions only, so str() and its Python code never run.
 std::string exception_message(PyObject* exception) {
     PyObject* args = PyException_GetArgs(exception);
     PyObject* message = nullptr;
@@ -142,7 +152,7 @@ Values From<Values>::convert(PyObject* value) {
     constexpr Py_ssize_t largest_hint = Py_ssize_t{1} << 24;
     const Py_ssize_t size = PySequence_Size(value);
     if (size < 0) {
-        discard_ordinary_error();
+        discard_missing_length();
     } else {
         values = reserved_values(static_cast<size_t>(std::min(size, largest_hint)));
     }

@@ -30,7 +30,8 @@ struct From<double> {
 };
 
 // Fills `view` with the buffer of an exact numpy array, array.array or memoryview holding a
-// one-dimensional, C-contiguous run of native doubles, whose items are exactly those doubles.
+// one-dimensional, C-contiguous run of native doubles at an address aligned for them, whose
+// items are exactly those doubles.
 // Returns false, with no view to release, for anything else; runs no Python code.
 bool view_double_buffer(PyObject* value, Py_buffer& view);
 
@@ -173,11 +174,6 @@ struct From<NamedMap<T>> {
         return entries;
     }
 };
-
-// Whether the pending error is an ordinary Exception, one that a conversion may answer for. A
-// KeyboardInterrupt, a MemoryError or any BaseException that is not an Exception keeps unwinding
-// whatever the conversion was doing.
-bool ordinary_error_pending();
 
 // Names for the error of a union conversion: `UnionNames<V>::name` and `::kinds`, one kind per
 // alternative of the variant in order.

@@ -32,6 +32,10 @@ void set_message(PyObject* exception_type, std::string_view message) {
     Py_DECREF(text);
 }
 
+bool ordinary_error_pending() {
+    return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError);
+}
+
 void raise(PyObject* exception_type, const std::string& message) {
     set_message(exception_type, message);
     throw PythonError{};
@@ -44,6 +48,7 @@ void raise_type_mismatch(PyObject* value, std::string_view expected) {
     }
     PyObject* name = PyType_GetQualName(Py_TYPE(value));
     if (name == nullptr) {
+        if (!ordinary_error_pending()) throw PythonError{};
         PyErr_Clear();
         name = PyUnicode_FromString("<failed to extract type name>");
         if (name == nullptr) throw PythonError{};

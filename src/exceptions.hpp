@@ -14,6 +14,11 @@
 
 namespace hydrokit::py {
 
+// Whether the pending error is an ordinary Exception, one that a conversion may answer for. A
+// KeyboardInterrupt, a MemoryError or any BaseException that is not an Exception keeps unwinding
+// whatever the conversion was doing.
+bool ordinary_error_pending();
+
 // Sets `exception_type` with the UTF-8 `message` as its only argument.
 void set_message(PyObject* exception_type, std::string_view message);
 

@@ -4,7 +4,10 @@ Keywords that are not strings, types that pose as numpy's boolean, and exception
 raised from inside the protocols that a conversion calls.
 """
 
+import re
+
 import numpy as np
+
 import pytest
 
 from catalog import CONSTRUCTIBLE, ENTRIES, HOUR, IncrementalTimeSeries, hydrokit
@@ -189,11 +192,22 @@ def test_interrupts_come_out_unchanged(call, error_type):
     assert excinfo.value is error
 
 
-@pytest.mark.parametrize("error_type", [ValueError, RuntimeError, TypeError, LookupError])
-def test_ordinary_failure_of_len_is_only_a_missing_hint(error_type):
-    assert series(Readings("__len__", error_type("no count"))).data == [1.0, 2.0, 3.0]
-    unsized = Readings("__len__", error_type("no count"), values=SIM)
+def test_type_error_of_len_is_only_a_missing_hint():
+    assert series(Readings("__len__", TypeError("no count"))).data == [1.0, 2.0, 3.0]
+    unsized = Readings("__len__", TypeError("no count"), values=SIM)
     assert calculate_kge(unsized, OBS) == calculate_kge(SIM, OBS)
+
+
+# As with list(): only a TypeError means "no length"; anything else, such as the exception of
+# a signal handler that ran while __len__ did, ends the call.
+@pytest.mark.parametrize("error_type", [ValueError, RuntimeError, LookupError, TimeoutError])
+@pytest.mark.parametrize("call", [series, lambda data: calculate_kge(data, OBS)],
+                         ids=["series", "kge"])
+def test_other_failures_of_len_come_out_unchanged(call, error_type):
+    error = error_type("raised while counting")
+    with pytest.raises(error_type) as excinfo:
+        call(Readings("__len__", error))
+    assert excinfo.value is error
 
 
 class Exporter(Readings):
@@ -240,5 +254,11 @@ class Misreported(Readings):
 
 
 @pytest.mark.parametrize("length", [-1, 2**100, "3", 2.0, None])
-def test_unusable_length_is_only_a_missing_hint(length):
-    assert series(Misreported(length)).data == [1.0, 2.0, 3.0]
+def test_unusable_length_is_taken_as_list_takes_it(length):
+    try:
+        expected = list(Misreported(length))
+    except Exception as error:
+        with pytest.raises(type(error), match=f"^{re.escape(str(error))}$"):
+            series(Misreported(length))
+    else:
+        assert series(Misreported(length)).data == expected

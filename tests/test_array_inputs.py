@@ -105,6 +105,12 @@ SPECIAL = [0.1, -0.0, math.inf, -math.inf, 5e-324, 1.7976931348623157e308, -2.5]
 PAYLOAD_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF8_0000_0000_1234))[0]
 
 
+def at_odd_address(values):
+    """Native doubles one byte into a byte buffer: no double of them is aligned."""
+    raw = bytearray(1) + struct.pack(f"={len(values)}d", *values)
+    return memoryview(raw)[1:]
+
+
 @pytest.mark.parametrize(
     "data",
     [
@@ -113,12 +119,23 @@ PAYLOAD_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF8_0000_0000_1234))[0]
         memoryview(array.array("d", SPECIAL + [PAYLOAD_NAN])),
         memoryview(struct.pack(f"<{len(SPECIAL) + 1}d", *SPECIAL, PAYLOAD_NAN)).cast("d"),
         np.array(SPECIAL + [PAYLOAD_NAN])[::-1][::-1],
+        at_odd_address(SPECIAL + [PAYLOAD_NAN]).cast("d"),
+        np.frombuffer(at_odd_address(SPECIAL + [PAYLOAD_NAN])),
     ],
-    ids=["ndarray", "array", "memoryview", "memoryview-cast", "ndarray-view"],
+    ids=["ndarray", "array", "memoryview", "memoryview-cast", "ndarray-view",
+         "memoryview-misaligned", "ndarray-misaligned"],
 )
 def test_exact_double_buffers_are_read_bit_for_bit(data):
     expected = struct.pack(f"<{len(SPECIAL) + 1}d", *SPECIAL, PAYLOAD_NAN)
     assert array.array("d", read(data)).tobytes() == expected
+
+
+@pytest.mark.parametrize("wrap", [lambda values: at_odd_address(values).cast("d"),
+                                  lambda values: np.frombuffer(at_odd_address(values))],
+                         ids=["memoryview", "ndarray"])
+def test_misaligned_buffers_score_as_their_values(wrap):
+    sim = [1.5, 2.25, 0.5, 4.0, 3.0]
+    assert calculate_kge(wrap(sim), wrap(OBS + [2.0, 5.0])) == calculate_kge(sim, OBS + [2.0, 5.0])
 
 
 GRID = np.arange(12.0).reshape(3, 4)

@@ -48,6 +48,12 @@ def long_array(n, value):
 
 
 @functools.cache
+def long_spillway():
+    points = numpy.arange(10.0**6)
+    return utils.UnControlledDischargeInfo(utils.ElevationDischarge(points, points * 1e-9))
+
+
+@functools.cache
 def long_rain():
     # A gigabyte of series, built once: building it takes longer than the tests that use it.
     return Incremental(long_array(2**27, 0.0), HOUR, "rainfall")
@@ -68,6 +74,13 @@ LONG_CALLS = {
         0.0,
         utils.ElevationStorage([0.0, 1e6], [0.0, 1e12]),
         {f"gate {i}": utils.ConstantDischargeInfo(1e-6) for i in range(5000)},
+    ),
+    "level pool, 3,000 outlets on a rating curve of 10**6 points": lambda: ready(
+        hydrokit.reservoir.run_level_pool_routing,
+        Continuous([5.0] * 4, timedelta(days=1), "discharge"),
+        0.0,
+        utils.ElevationStorage([0.0, 1e6], [0.0, 1e12]),
+        dict.fromkeys((f"spillway {i}" for i in range(3000)), long_spillway()),
     ),
     "level pool, three points 24,855 days apart": lambda: ready(
         hydrokit.reservoir.run_level_pool_routing,

@@ -114,7 +114,11 @@ LevelPoolResult run_level_pool_routing(const ContinuousSeries& inflow, double in
     CurveLookup storage_to_elevation(elevation_storage.storage, elevation_storage.elevation);
     std::vector<OutletRun> runs;
     runs.reserve(outlets.size());
-    for (const auto& [name, outlet] : outlets) runs.emplace_back(outlet);
+    InterruptCountdown setting_up;
+    for (const auto& [name, outlet] : outlets) {
+        setting_up.add(1);
+        runs.emplace_back(outlet);
+    }
 
     const int64_t step = dt;
     const int64_t span = static_cast<int64_t>(n - 1) * step;

@@ -1,5 +1,7 @@
 #include "reservoir_routing/level_pool_py.hpp"
 
+#include <bit>
+
 #include "arguments.hpp"
 #include "reservoir_routing/reservoir_utils/discharge_info_py.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
@@ -25,11 +27,19 @@ PyObject* run_level_pool_routing(PyObject*, PyObject* const* args, Py_ssize_t na
         const auto held_outlets = arguments.get<NamedMap<Held<DischargeRef>>>(3);
         NamedMap<DischargeRef> outlets;
         outlets.reserve(held_outlets.size());
-        for (const auto& [name, outlet] : held_outlets) outlets.emplace_back(name, outlet.value);
+        // Each outlet's first release searches its whole rating curve by halving.
+        uint64_t first_searches = 0;
+        for (const auto& [name, outlet] : held_outlets) {
+            outlets.emplace_back(name, outlet.value);
+            first_searches += 1 + std::bit_width(rating_points(outlet.value));
+        }
         // The pool is integrated second by second between recorded steps, each second
         // updating the pool and asking every outlet for its release.
         const uint64_t seconds = inflow.time_step > 0 ? static_cast<uint64_t>(inflow.time_step) : 1;
-        const uint64_t work = work_of(work_of(inflow.data.size(), seconds), outlets.size() + 1);
+        const uint64_t seconds_work =
+            work_of(work_of(inflow.data.size(), seconds), outlets.size() + 1);
+        const uint64_t work =
+            seconds_work > UINT64_MAX - first_searches ? UINT64_MAX : seconds_work + first_searches;
         return to_python(unlocked(work, [&] {
             return hydrokit::run_level_pool_routing(inflow, initial_elevation, curve, outlets);
         }));

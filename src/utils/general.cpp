@@ -68,9 +68,12 @@ std::optional<double> linear_interpolate(std::span<const double> x_values,
 }
 
 CurveLookup::CurveLookup(std::span<const double> x_values, std::span<const double> y_values)
-    : x_values_(x_values),
-      y_values_(y_values),
-      valid_(find_fault(x_values, y_values) == CurveFault::none) {}
+    : CurveLookup(x_values, y_values, find_fault(x_values, y_values) == CurveFault::none) {}
+
+CurveLookup CurveLookup::of_checked(std::span<const double> x_values,
+                                    std::span<const double> y_values) {
+    return {x_values, y_values, x_values.size() == y_values.size() && x_values.size() >= 2};
+}
 
 // Halves the window [base, base + size) until one element is left, moving `base` up whenever
 // the probed element is not above `x`, then compares once more at `base`.

@@ -62,6 +62,12 @@ class CurveLookup {
   public:
     CurveLookup(std::span<const double> x_values, std::span<const double> y_values);
 
+    // A lookup on a curve that passed these checks when it was built and cannot change since
+    // (an outlet's rating curve): only its length is confirmed, so making one costs the same
+    // for a curve of a million points as for one of two.
+    static CurveLookup of_checked(std::span<const double> x_values,
+                                  std::span<const double> y_values);
+
     [[gnu::always_inline]] std::optional<double> operator()(double x,
                                                             std::optional<double> fill_below,
                                                             std::optional<double> fill_above) {
@@ -97,6 +103,9 @@ class CurveLookup {
     bool valid() const { return valid_; }
 
   private:
+    CurveLookup(std::span<const double> x_values, std::span<const double> y_values, bool valid)
+        : x_values_(x_values), y_values_(y_values), valid_(valid) {}
+
     // The abscissae strictly increase, so the position of `x` is unique and any search that
     // finds it agrees with the binary search; a NaN fails both tests and goes to the search,
     // which reports it.

@@ -9,21 +9,25 @@ struct Overloaded : Rules... {
     using Rules::operator()...;
 };
 
-// A lookup on the outlet's rating curve; outlets without one get an empty lookup that they
-// never read.
+// The outlet's rating curve, or none.
+const ElevationDischarge* curve_of(DischargeRef outlet) {
+    return std::visit(
+        Overloaded{
+            [](const UnControlledDischargeInfo* spillway) {
+                return &spillway->elevation_discharge;
+            },
+            [](const ControlledDischargeInfo* gate) { return &gate->elevation_discharge; },
+            [](const auto*) -> const ElevationDischarge* { return nullptr; },
+        },
+        outlet);
+}
+
+// A lookup on the outlet's rating curve, which its constructor checked; outlets without one get
+// an empty lookup that they never read.
 CurveLookup rating_of(DischargeRef outlet) {
-    return std::visit(Overloaded{
-                          [](const UnControlledDischargeInfo* spillway) {
-                              return CurveLookup(spillway->elevation_discharge.elevation,
-                                                 spillway->elevation_discharge.discharge);
-                          },
-                          [](const ControlledDischargeInfo* gate) {
-                              return CurveLookup(gate->elevation_discharge.elevation,
-                                                 gate->elevation_discharge.discharge);
-                          },
-                          [](const auto*) { return CurveLookup({}, {}); },
-                      },
-                      outlet);
+    const ElevationDischarge* curve = curve_of(outlet);
+    if (curve == nullptr) return CurveLookup::of_checked({}, {});
+    return CurveLookup::of_checked(curve->elevation, curve->discharge);
 }
 
 double release_through(const DischargeInfo& outlet, const ReleaseContext& context,
@@ -46,6 +50,11 @@ double release_through(const DischargeInfo& outlet, const ReleaseContext& contex
 }
 
 }  // namespace
+
+size_t rating_points(DischargeRef outlet) {
+    const ElevationDischarge* curve = curve_of(outlet);
+    return curve == nullptr ? 0 : curve->elevation.size();
+}
 
 DischargeRef reference_to(const DischargeInfo& outlet) {
     return std::visit([](const auto& kind) -> DischargeRef { return &kind; }, outlet);

@@ -1,6 +1,7 @@
 // The four outlet kinds as one value, and the release of any of them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <variant>
@@ -26,14 +27,17 @@ using DischargeRef = std::variant<const UnControlledDischargeInfo*, const Contro
 // The address of the outlet that `outlet` holds.
 DischargeRef reference_to(const DischargeInfo& outlet);
 
+// The points of the outlet's rating curve, 0 for an outlet without one.
+size_t rating_points(DischargeRef outlet);
+
 // The outlet's release for the reservoir state `context` (ValueError or RuntimeError when the
 // outlet cannot release for it).
 double release(const DischargeInfo& outlet, const ReleaseContext& context);
 
-// One outlet over the many releases of a routing run: its rating curve is checked once, each
-// lookup starts from the segment of the previous one, and its kind and limits are unpacked
-// once, absent limits becoming ones that never act. Every release and every failure is that
-// of `release`. The outlet must outlive this object.
+// One outlet over the many releases of a routing run: its rating curve, checked when it was
+// built, is not scanned again, each lookup starts from the segment of the previous one, and its
+// kind and limits are unpacked once, absent limits becoming ones that never act. Every release and
+// every failure is that of `release`. The outlet must outlive this object.
 class OutletRun {
   public:
     explicit OutletRun(const DischargeInfo& outlet);
