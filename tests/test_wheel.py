@@ -72,9 +72,10 @@ def machine(request):
 
 
 @pytest.fixture(scope="session")
-def wheel(machine, tmp_path_factory):
+def wheel(machine, tmp_path_factory, progress):
     """What `make wheel` writes to dist/: the tree's wheel, repaired by auditwheel (for aarch64,
     cross-compiled: ARCH=aarch64)."""
+    progress(f"test_wheel: building and repairing the {machine} wheel")
     out = tmp_path_factory.mktemp("dist")
     env = {k: v for k, v in os.environ.items() if k != "ARCH"} | {"PYTHON": sys.executable}
     if machine != HOST_MACHINE:
@@ -167,11 +168,12 @@ def runner(compiler):
         f"-DSKBUILD_SOABI={soabi}"]
 
 
-def compiled_with(compiler, settings=()):
+def compiled_with(compiler, progress, settings=()):
     """The tree built by `compiler` for this interpreter, in a CMake build of its own where any
     warning is an error (also one from a file compiled on an earlier run)."""
     if shutil.which(compiler) is None:
         pytest.skip(f"{compiler} is not installed (make test CXX={compiler} installs it)")
+    progress(f"test_wheel: building the tree with {compiler} to compare its bits")
     build = ROOT / "build" / "compare" / f"{compiler}-{sysconfig.get_config_var('SOABI')}"
     env = os.environ | {"PATH": os.pathsep.join([os.path.dirname(sys.executable),
                                                  os.environ["PATH"]])}
@@ -186,7 +188,7 @@ def compiled_with(compiler, settings=()):
 
 
 @pytest.mark.parametrize("compiler", ["g++", "clang++-19", CROSS_COMPILER])
-def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path):
+def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path, progress):
     # The installed module does not say which compiler built it (the install strips its
     # .comment section), so each compiler's build is held to it, one of them to its own kin.
     # The compilers are compared under the build of record's interpreter: the other
@@ -194,7 +196,7 @@ def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_p
     if VERSION != "3.14":
         pytest.skip("compilers are compared on CPython 3.14")
     python, settings = runner(compiler)
-    build = compiled_with(compiler, settings)
+    build = compiled_with(compiler, progress, settings)
     assert_same_bits(python, build, development_bits, tmp_path,
                      os.environ | {"PYTHONPATH": str(build)})
 
