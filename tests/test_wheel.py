@@ -14,6 +14,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 STUB_FILES = sorted(p.name for p in (ROOT / "stubs" / "hydrokit-stubs").glob("*.pyi"))
+PANDAS_FILES = sorted(p.name for p in (ROOT / "python" / "hydrokit_pandas").iterdir()
+                      if p.is_file())
 
 TYPED_SCRIPT = """\
 from hydrokit import metrics
@@ -110,11 +112,13 @@ def test_wheel_is_tagged_manylinux(wheel, machine):
     assert sorted(platforms.split(".")) == sorted(t.removeprefix(f"{TAG}-{TAG}-") for t in tags)
 
 
-def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel, machine):
+def test_wheel_holds_the_extension_the_stubs_the_companion_and_the_licence(wheel, machine):
     # auditwheel's repair adds the folders' own entries.
     names = [n for n in zipfile.ZipFile(wheel).namelist() if not n.endswith("/")]
     assert sorted(n.removeprefix("hydrokit-stubs/") for n in names
                   if n.startswith("hydrokit-stubs/")) == STUB_FILES
+    assert sorted(n.removeprefix("hydrokit_pandas/") for n in names
+                  if n.startswith("hydrokit_pandas/")) == PANDAS_FILES
     assert [n for n in names if n.endswith(".so")] == [
         "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX").replace(HOST_MACHINE, machine)]
     assert "hydrokit-0.1.0.dist-info/licenses/LICENSE" in names
@@ -124,7 +128,8 @@ def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel, machine):
                  "Classifier: Programming Language :: Python :: 3.14",
                  "Classifier: Programming Language :: Python :: 3.15",
                  "Classifier: Programming Language :: C++",
-                 "Classifier: Topic :: Scientific/Engineering :: Hydrology"]:
+                 "Classifier: Topic :: Scientific/Engineering :: Hydrology",
+                 "Provides-Extra: pandas", 'Requires-Dist: pandas>=2.2; extra == "pandas"']:
         assert line in metadata.splitlines()
     assert "Project-URL" not in metadata
 
