@@ -37,7 +37,7 @@ endif
 # record and HYMOD; the library and its tests need none of these.
 DEMO_PACKAGES = matplotlib scipy dask distributed spotpy
 DEMO_STAMP = .venv/.demo-packages
-EXAMPLES = basin reservoir calibration ensemble long_record
+EXAMPLES = first_study basin reservoir calibration ensemble long_record
 
 build:
 	@scripts/provision.sh --python $(PY) --compiler $(CXX) >/dev/null
@@ -116,6 +116,7 @@ demo: demo-packages
 # ensemble's and the long record's pictures are the same whichever mode computed them, so one
 # core draws them.
 pictures: demo-packages
+	@$(PYTHON) examples/first_study.py --out docs/images >/dev/null
 	@$(PYTHON) examples/basin.py --out docs/images >/dev/null
 	@$(PYTHON) examples/reservoir.py --out docs/images >/dev/null
 	@$(PYTHON) examples/calibration.py --out docs/images >/dev/null
