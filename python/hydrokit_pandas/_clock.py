@@ -149,9 +149,9 @@ def on_clock(values: Values, index: pd.Index, name: str) -> pd.Series[float]:
     return pd.Series(values, index=index, name=name, copy=not values.flags.writeable)
 
 
-def frame(columns: dict[str, Values], index: pd.Index) -> pd.DataFrame:
-    """Columns of the same length as one DataFrame, stacked in one block of its own."""
-    if not columns:
-        return pd.DataFrame(index=index)
-    return pd.DataFrame(np.stack(list(columns.values()), axis=1), index=index,
-                        columns=list(columns), copy=False)
+def frame(columns: pd.Index, values: list[Values], index: pd.Index) -> pd.DataFrame:
+    """Columns of the same length as one DataFrame, stacked in one block of its own. The
+    column labels come as an Index: building one from names costs more than the frame."""
+    if not values:
+        return pd.DataFrame(index=index, columns=columns)
+    return pd.DataFrame(np.stack(values, axis=1), index=index, columns=columns, copy=False)

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+from collections.abc import Mapping
 from typing import Any
 
 import numpy as np
@@ -13,10 +14,14 @@ from ._clock import Duration, depths, duration, frame, instants, on_clock, regul
 from ._units import (Units, area_in, depth_in, depths_in, depths_out,
                      discharge_in, discharges_out, is_si, physical)
 
+reservoir_utils = hydrokit.reservoir.reservoir_utils
+type Outlet = (reservoir_utils.UnControlledDischargeInfo | reservoir_utils.ControlledDischargeInfo
+               | reservoir_utils.SpecifiedDischargeInfo | reservoir_utils.ConstantDischargeInfo)
 LinearReservoir = hydrokit.baseflow.LinearReservoir
 IncrementalTimeSeries = hydrokit.utils.IncrementalTimeSeries
 ContinuousTimeSeries = hydrokit.utils.ContinuousTimeSeries
-LEVEL_POOL_COLUMNS = ("storage", "elevation", "outflow")
+LOSS_COLUMNS = pd.Index(["excess", "loss", "deficit"])
+LEVEL_POOL_COLUMNS = pd.Index(["storage", "elevation", "outflow"])
 
 
 def run_deficit_and_constant(rainfall: pd.Series[float], initial_deficit: float,
@@ -37,8 +42,8 @@ def run_deficit_and_constant(rainfall: pd.Series[float], initial_deficit: float,
         depth_in(physical(max_deficit, "max_deficit"), si),
         depth_in(physical(constant_loss_per_hr, "constant_loss_per_hr"), si),
         duration(time_to_dry, "time_to_dry"))
-    return frame({name: depths_out(np.asarray(getattr(split, name)), si)
-                  for name in ("excess", "loss", "deficit")}, rainfall.index)
+    return frame(LOSS_COLUMNS, [depths_out(np.asarray(getattr(split, name)), si)
+                                for name in LOSS_COLUMNS], rainfall.index)
 
 
 def run_clark_uh(rainfall: pd.Series[float], basin_area: float, tc: Duration,
@@ -94,8 +99,8 @@ def run_linear_reservoir(basin_area: float, rainfall: pd.Series[float],
         area, IncrementalTimeSeries(depths_in(rain, si), step, "rainfall"),
         layers_in_cfs(reservoirs, si))
     index = instants(rainfall, step, 1, rain.size)
-    by_layer = frame({name: discharges_out(np.asarray(series), si)
-                      for name, series in layers.items()}, index)
+    by_layer = frame(pd.Index(list(layers)),
+                     [discharges_out(np.asarray(series), si) for series in layers.values()], index)
     return on_clock(discharges_out(np.asarray(total), si), index, "baseflow"), by_layer
 
 
@@ -116,8 +121,8 @@ def run_muskingum_routing(inflow: pd.Series[float], k: Duration, x: float, sub_r
 
 def run_level_pool_routing(
         inflow: pd.Series[float], initial_elevation: float,
-        elevation_storage: hydrokit.reservoir.reservoir_utils.ElevationStorage,
-        discharge_info: dict[str, Any], *, units: Units = "us") -> pd.DataFrame:
+        elevation_storage: reservoir_utils.ElevationStorage,
+        discharge_info: Mapping[str, Outlet], *, units: Units = "us") -> pd.DataFrame:
     """Routes an inflow hydrograph through a reservoir (level pool).
 
     Nothing is converted: give the curves in one system, storage in m³ for inflow in m³/s
@@ -130,15 +135,19 @@ def run_level_pool_routing(
     flow, step = regular(inflow, "inflow")
     if flow.size < 2:
         raise ValueError("argument 'inflow': level pool routing needs at least two values")
-    taken = [name for name in discharge_info if name in LEVEL_POOL_COLUMNS] \
-        if isinstance(discharge_info, dict) else []
-    if taken:
-        raise ValueError(f"argument 'discharge_info': the outlet name {taken[0]!r} is a "
-                         "column of the result; rename the outlet")
+    # Any mapping will do (a dict typed with one outlet class among them); what is none goes
+    # on as it is, for the core to refuse.
+    if isinstance(discharge_info, Mapping):
+        discharge_info = dict(discharge_info)
+        taken = [name for name in discharge_info if name in LEVEL_POOL_COLUMNS]
+        if taken:
+            raise ValueError(f"argument 'discharge_info': the outlet name {taken[0]!r} is a "
+                             "column of the result; rename the outlet")
     pool = hydrokit.reservoir.run_level_pool_routing(
         ContinuousTimeSeries(flow, step, "discharge"), initial_elevation, elevation_storage,
         discharge_info)
-    columns = {"storage": pool.reservoir_storage, "elevation": pool.reservoir_elevation,
-               "outflow": pool.reservoir_total_outflow} | pool.reservoir_individual_outflows
-    return frame({name: np.asarray(series) for name, series in columns.items()},
-                 inflow.index[1:])
+    outlets = pool.reservoir_individual_outflows
+    series = [pool.reservoir_storage, pool.reservoir_elevation, pool.reservoir_total_outflow,
+              *outlets.values()]
+    return frame(LEVEL_POOL_COLUMNS.append(pd.Index(list(outlets))),
+                 [np.asarray(one) for one in series], inflow.index[1:])

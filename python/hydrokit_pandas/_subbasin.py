@@ -11,6 +11,8 @@ from ._clock import Duration, depths, duration, frame, instants
 from ._computations import IncrementalTimeSeries, layers_in_cfs
 from ._units import Units, area_in, depth_in, depths_in, depths_out, discharges_out, is_si, physical
 
+COLUMNS = pd.Index(["excess", "loss", "direct_runoff", "baseflow", "total"])
+
 
 def run_subbasin(rainfall: pd.Series[float], initial_deficit: float, max_deficit: float,
                  constant_loss_per_hr: float, time_to_dry: Duration, basin_area: float,
@@ -49,6 +51,5 @@ def run_subbasin(rainfall: pd.Series[float], initial_deficit: float, max_deficit
     # runoff's clock the baseflow starts from the layers' initial flows.
     at_start = sum(layer.initial_q for layer in reservoirs.values())
     baseflow = np.concatenate(([at_start], discharges_out(np.asarray(total)[:-1], si)))
-    return frame({"excess": depths_out(excess, si), "loss": depths_out(loss, si),
-                  "direct_runoff": direct, "baseflow": baseflow, "total": direct + baseflow},
-                 instants(rainfall, step, 0, direct.size))
+    return frame(COLUMNS, [depths_out(excess, si), depths_out(loss, si), direct, baseflow,
+                           direct + baseflow], instants(rainfall, step, 0, direct.size))
