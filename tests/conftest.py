@@ -14,7 +14,8 @@ def progress(request):
     """Says at once, past pytest's capture, what a long step (a build) is about to do: `make
     test` would otherwise sit silent for minutes."""
     plugins = request.config.pluginmanager
-    reporter, capture = plugins.get_plugin("terminalreporter"), plugins.get_plugin("capturemanager")
+    reporter = plugins.get_plugin("terminalreporter")
+    capture = plugins.get_plugin("capturemanager")
 
     def say(text):
         # The line of dots (or the test's name) is still open.

@@ -70,8 +70,9 @@ def test_first_study_is_the_careful_hand_written_one(tmp_path, monkeypatch):
     river = reach.run_muskingum_routing(utils.ContinuousTimeSeries(total, hour, "discharge"),
                                         3 * hour, 0.2, 3, 0.6)
     curves = reservoir.reservoir_utils
+    pond = curves.ElevationStorage([100.0, 102.0, 104.0, 106.0], [0.0, 1.5e5, 4.5e5, 9e5])
     pool = reservoir.run_level_pool_routing(
-        river, 100.2, curves.ElevationStorage([100.0, 102.0, 104.0, 106.0], [0, 1.5e5, 4.5e5, 9e5]),
+        river, 100.2, pond,
         {"spillway": curves.UnControlledDischargeInfo(curves.ElevationDischarge(
             [100.0, 101.0, 103.0, 106.0], [0.0, 3.0, 20.0, 70.0]))})
     # Level pool value k is at k + 1 hours, where the gauge record starts.

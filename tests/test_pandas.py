@@ -179,8 +179,8 @@ ERRORS = [
     (lambda: hkpd.run_muskingum_routing(FLOW.iloc[:0], HOUR, 0.2, 1, 0.0), ValueError,
      "argument 'inflow': the series is empty"),
     (lambda: hkpd.run_muskingum_routing(pd.Series([1.0], pd.DatetimeIndex(["2024-05-01"])),
-                                        HOUR, 0.2, 1, 0.0), ValueError, "argument 'inflow': one value and no freq on its index: the time step is "
-     "unknown"),
+                                        HOUR, 0.2, 1, 0.0), ValueError,
+     "argument 'inflow': one value and no freq on its index: the time step is unknown"),
     (lambda: hkpd.run_clark_uh(pd.Series([1.0, 2.0], index=pd.to_datetime([0, 90_700], unit="ms")),
                                45, *CLARK), ValueError,
      "argument 'rainfall': the time step 0:01:30.700000 is not a whole number of seconds"),

@@ -149,7 +149,8 @@ def test_companion_package_passes_mypy_strict(mypy_cache):
     result = subprocess.run(
         [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(mypy_cache / "pandas"),
          "python/hydrokit_pandas"], capture_output=True, text=True, timeout=120, cwd=ROOT)
-    assert (result.returncode, result.stdout) == (0, "Success: no issues found in 6 source files\n")
+    assert (result.returncode, result.stdout) == (0,
+                                                  "Success: no issues found in 6 source files\n")
 
 
 def test_typed_example_passes_mypy_strict(mypy_cache):

@@ -9,7 +9,8 @@ import hydrokit
 
 from ._clock import Duration, depths, duration, frame, instants
 from ._computations import IncrementalTimeSeries, layers_in_cfs
-from ._units import Units, area_in, depth_in, depths_in, depths_out, discharges_out, is_si, physical
+from ._units import (Units, area_in, depth_in, depths_in, depths_out, discharges_out, is_si,
+                     physical)
 
 COLUMNS = pd.Index(["excess", "loss", "direct_runoff", "baseflow", "total"])
 
