@@ -162,18 +162,19 @@ def test_kge_pairs_the_labels_both_series_cover(missing, expected):
     assert hkpd.calculate_kge(FLOW, FLOW * 1.1) == kge_of(FLOW.to_numpy(), FLOW.to_numpy() * 1.1)
 
 
-def gapped(series, *dropped):
-    return series.drop([series.index[i] for i in dropped])
-
-
 ERRORS = [
     (lambda: hkpd.run_clark_uh(RAIN.tolist(), 45, *CLARK), TypeError,
      "argument 'rainfall': must be a pandas Series, not list"),
     (lambda: hkpd.run_clark_uh(RAIN.reset_index(drop=True), 45, *CLARK), TypeError,
      "argument 'rainfall': the index must be a DatetimeIndex, not RangeIndex"),
-    (lambda: hkpd.run_clark_uh(gapped(RAIN, 3), 45, *CLARK), ValueError,
+    (lambda: hkpd.run_clark_uh(RAIN.drop(HOURS[3]), 45, *CLARK), ValueError,
      "argument 'rainfall': the index is not evenly spaced: 1:00:00 apart up to "
      "2024-05-01 08:00:00, then 2:00:00 to the next label; fill the gaps or resample"),
+    (lambda: hkpd.run_clark_uh(pd.Series(1.0, pd.date_range("2024-03-30", periods=3, freq="D",
+                                                            tz="Europe/Paris")), 45, *CLARK),
+     ValueError, "argument 'rainfall': the index is not evenly spaced: 1 day, 0:00:00 apart "
+     "up to 2024-03-31 00:00:00+01:00, then 23:00:00 to the next label; fill the gaps or "
+     "resample"),
     (lambda: hkpd.run_muskingum_routing(FLOW[::-1], HOUR, 0.2, 1, 0.0), ValueError,
      "argument 'inflow': the index is not increasing at 2024-05-01 12:00:00"),
     (lambda: hkpd.run_muskingum_routing(FLOW.iloc[:0], HOUR, 0.2, 1, 0.0), ValueError,
@@ -188,8 +189,6 @@ ERRORS = [
      "argument 'units': must be 'us' or 'si', not 'metric'"),
     (lambda: hkpd.run_clark_uh(RAIN, -45, *CLARK), ValueError,
      "argument 'basin_area': must be zero or more, not -45.0"),
-    (lambda: hkpd.run_deficit_and_constant(RAIN, 10.0, np.nan, 1.5, HOUR), ValueError,
-     "argument 'max_deficit': must be zero or more, not nan"),
     (lambda: hkpd.run_linear_reservoir(45, RAIN - 1.0, layers()), ValueError,
      "argument 'rainfall': a depth must be zero or more, not -1.0 at 2024-05-01 06:00:00"),
     (lambda: hkpd.run_clark_uh(RAIN, 45, 3.0, HOUR), TypeError,
@@ -222,9 +221,6 @@ ERRORS = [
      "Cannot convert a negative timedelta to a duration."),
     (lambda: hkpd.run_clark_uh(RAIN, "45", *CLARK, units="si"), TypeError,
      "argument 'basin_area': must be real number, not str"),
-    (lambda: hkpd.run_linear_reservoir(45, RAIN, {"a": baseflow.LinearReservoir(HOUR, 0.7, 0),
-                                                  "b": baseflow.LinearReservoir(HOUR, 0.7, 0)},
-                                       units="si"), ValueError, "Total fraction 1.4 > 1.0"),
 ]
 
 

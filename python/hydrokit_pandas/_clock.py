@@ -83,9 +83,11 @@ def spacings(index: pd.DatetimeIndex, argument: str) -> npt.NDArray[np.int64]:
 
 def tick(index: pd.DatetimeIndex) -> pd.Timedelta | None:
     """The step of an index whose freq is a fixed, increasing one: pandas keeps the labels
-    to it, so they need no looking at."""
-    if isinstance(index.freq, pd.offsets.Tick) and index.freq.n > 0:
-        return pd.Timedelta(index.freq)
+    to it, so they need no looking at. A Day (a Tick before pandas 3) follows the calendar
+    on an aware index, 23 or 25 hours across a change of the clocks."""
+    freq = index.freq
+    if isinstance(freq, pd.offsets.Tick) and not isinstance(freq, pd.offsets.Day) and freq.n > 0:
+        return pd.Timedelta(freq)
     return None
 
 
