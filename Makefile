@@ -37,11 +37,11 @@ endif
 # record and HYMOD; the library and its tests need none of these.
 DEMO_PACKAGES = matplotlib scipy dask distributed spotpy
 DEMO_STAMP = .venv/.demo-packages
-EXAMPLES = basin reservoir calibration ensemble long_record
+EXAMPLES = first_study basin reservoir calibration ensemble long_record
 
 build:
 	@scripts/provision.sh --python $(PY) --compiler $(CXX) >/dev/null
-	@echo "build: installing hydrokit into $(VENV) ($(CXX))"
+	@echo "build: compiling and installing hydrokit into $(VENV) ($(CXX); about two minutes the first time)"
 	@CXX=$(CXX) $(PYTHON) -m pip install --no-build-isolation --no-deps --quiet --force-reinstall \
 	    $(BUILD_TREE) .
 ifeq ($(ARCH),aarch64)
@@ -73,6 +73,7 @@ CORE_SOURCES = $(wildcard tests/core/*.cpp) src/buffer_pool.cpp \
     $(filter-out %_py.cpp,$(wildcard src/*/*.cpp src/*/*/*.cpp))
 $(CORE_TESTS): $(CORE_SOURCES) $(wildcard tests/core/*.hpp src/*.hpp src/*/*.hpp src/*/*/*.hpp)
 	@mkdir -p build
+	@echo "core-tests: compiling the C++ tests of the core ($(CORE_CXX))"
 	@$(CORE_CXX) $(CORE_TEST_FLAGS) $(CORE_SOURCES) -o $@
 
 core-tests: $(CORE_TESTS)
@@ -115,6 +116,7 @@ demo: demo-packages
 # ensemble's and the long record's pictures are the same whichever mode computed them, so one
 # core draws them.
 pictures: demo-packages
+	@$(PYTHON) examples/first_study.py --out docs/images >/dev/null
 	@$(PYTHON) examples/basin.py --out docs/images >/dev/null
 	@$(PYTHON) examples/reservoir.py --out docs/images >/dev/null
 	@$(PYTHON) examples/calibration.py --out docs/images >/dev/null

@@ -28,6 +28,9 @@ class Case:
     notes: list[str] = field(default_factory=list)
     # Units of work per call and their name, for a throughput note (e.g. level pool sub-steps).
     work: tuple[int, str] | None = None
+    # The peers wrap hydrokit's calls, this many to a contender's call: a note gives each
+    # peer's cost per call on top of hydrokit's.
+    wrapped_calls: int | None = None
 
 
 def series_buffer_supported(series):

@@ -8,6 +8,7 @@ import hydrokit
 import inputs
 import numba_peers
 import other_peers
+import pandas_cases
 from case import Case, Contender, series_buffer_supported, series_values
 from inputs import HOUR, MILLION
 
@@ -267,4 +268,6 @@ def all_cases():
         muskingum_calibration,
         lambda: clark(rng),
         level_pool,
+        pandas_cases.muskingum,
+        lambda: pandas_cases.subbasin(rng),
     ]

@@ -56,6 +56,10 @@ def run_case(case):
         rates = ", ".join(f"{name} {count / seconds / 1e6:.1f} M {unit}/s"
                           for name, seconds in medians.items())
         notes.append(f"{case.name}: {count:,} {unit}; {rates}.")
+    if case.wrapped_calls is not None:
+        per_call = 1e6 / case.wrapped_calls
+        notes += [f"{case.name}: {peer.name} adds {(medians[peer.name] - ours) * per_call:.0f} "
+                  f"µs a call to hydrokit's {ours * per_call:.1f} µs." for peer in peers]
     return rows, notes, rounds
 
 

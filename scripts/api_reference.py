@@ -1,4 +1,5 @@
-"""Write the API reference page, docs/api.md, from hydrokit itself and its type stubs.
+"""Write the API reference page, docs/api.md, from hydrokit itself and its type stubs, and
+the reference part of docs/pandas.md from hydrokit_pandas.
 
 The runtime module gives the tree, the order of names, the call signatures
 (`__text_signature__`) and the docstrings; the stubs in stubs/hydrokit-stubs/ add the
@@ -11,7 +12,11 @@ directive (MyST colon fences), so the built site lists each one in the general i
 objects.inv, where other projects' Sphinx can link to it (`hydrokit.reach.run_muskingum_routing`).
 A docstring's text is kept as the module has it; where it is wrong, a note follows it.
 
-    python scripts/api_reference.py    # rewrites docs/api.md (make api-reference)
+hydrokit_pandas is plain Python with inline types: its signatures come from `inspect`, its
+type aliases from its sources, and its reference replaces whatever follows the marker line of
+docs/pandas.md, so the guide above the marker is written by hand.
+
+    python scripts/api_reference.py    # rewrites both (make api-reference)
 """
 
 import ast
@@ -22,6 +27,17 @@ import types
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 PAGE = ROOT / "docs" / "api.md"
+COMPANION_PAGE = ROOT / "docs" / "pandas.md"
+COMPANION_SOURCES = ROOT / "python" / "hydrokit_pandas"
+COMPANION_MARKER = "<!-- Generated below by scripts/api_reference.py from hydrokit_pandas. -->\n"
+# The package's constants have no docstrings of their own.
+COMPANION_DATA = {
+    "MM_PER_INCH": "Millimetres in an inch: SI depths and rates are divided by it on the way "
+                   "in, and results multiplied by it on the way out.",
+    "ACRES_PER_KM2": "Acres in a square kilometre: SI areas are multiplied by it.",
+    "CFS_PER_M3S": "Cubic feet per second in a cubic metre per second: SI discharges are "
+                   "multiplied by it on the way in, and results divided by it on the way out.",
+}
 STUBS = ROOT / "stubs" / "hydrokit-stubs"
 SUBCLASSABLE = 1 << 10  # Py_TPFLAGS_BASETYPE
 
@@ -336,9 +352,65 @@ def render():
     return joined([INTRO.rstrip(), root, shared_types()] + sections) + "\n"
 
 
+def python_signature(func):
+    """A pure-Python function's signature as its source writes it (the annotations are
+    strings: the package postpones their evaluation)."""
+    texts, keyword_only = [], False
+    for parameter in inspect.signature(func).parameters.values():
+        if parameter.kind is parameter.KEYWORD_ONLY and not keyword_only:
+            texts.append("*")
+            keyword_only = True
+        text = parameter.name
+        if parameter.annotation is not parameter.empty:
+            text += f": {parameter.annotation}"
+        if parameter.default is not parameter.empty:
+            text += (" = " if parameter.annotation is not parameter.empty else "=")
+            text += repr(parameter.default)
+        texts.append(text)
+    return texts, f" -> {func.__annotations__['return']}"
+
+
+def companion_types(signatures):
+    """The `type` aliases of the package's sources that the signatures use, as written."""
+    aliases = []
+    for path in sorted(COMPANION_SOURCES.glob("_*.py")):
+        for node in ast.parse(path.read_text(encoding="utf-8")).body:
+            name = ast.unparse(node.name) if isinstance(node, ast.TypeAlias) else None
+            if name and re.search(rf"\b{name}\b", signatures):
+                aliases.append(f"- `{name} = {' '.join(ast.unparse(node.value).split())}`")
+    return "Types used in the signatures below:\n\n" + "\n".join(aliases)
+
+
+def render_companion():
+    import hydrokit_pandas
+
+    entries, signatures = [], []
+    for name in hydrokit_pandas.__all__:
+        obj = getattr(hydrokit_pandas, name)
+        if callable(obj):
+            signatures.append(signature_text(name, python_signature(obj)))
+            entries.append(directive(MEMBER_FENCE, "py:function", signatures[-1],
+                                     parts=[markdown_body(obj.__doc__)]))
+        else:
+            entries.append(directive(MEMBER_FENCE, "py:data", name,
+                                     options=[("value", repr(obj))], parts=[COMPANION_DATA[name]]))
+    return joined([directive(NOTE_FENCE, "py:module", "hydrokit_pandas"),
+                   markdown_body(hydrokit_pandas.__doc__), companion_types(" ".join(signatures))]
+                  + entries) + "\n"
+
+
+def pages():
+    """Each generated page and the text it must have."""
+    guide = COMPANION_PAGE.read_text(encoding="utf-8")
+    return {PAGE: render(),
+            COMPANION_PAGE: guide[:guide.index(COMPANION_MARKER)] + COMPANION_MARKER + "\n"
+            + render_companion()}
+
+
 def main():
-    PAGE.write_text(render(), encoding="utf-8")
-    print(f"wrote {PAGE.relative_to(ROOT)}")
+    for page, text in pages().items():
+        page.write_text(text, encoding="utf-8")
+        print(f"wrote {page.relative_to(ROOT)}")
 
 
 if __name__ == "__main__":

