@@ -232,12 +232,13 @@ for name, data in [
     ("memoryview", memoryview(array.array("d", [1.0, 2.0, 4.0]))),
     ("series buffer", memoryview(CTS([1.0, 2.0, 4.0], HOUR, "volume"))),
     ("bools and __float__", [True, Float(2.0), 4]),
-    ("sequence with a failing len", Numbers(len_error=ValueError)),
+    ("sequence without a len", Numbers(len_error=TypeError)),
 ]:
     case(f"calculate_kge sim {name}", lambda data=data: kge(data, [1.0, 2.0, 3.0]))
 for name, data, error in [
     ("KeyboardInterrupt from len", Numbers(len_error=KeyboardInterrupt), KeyboardInterrupt),
     ("MemoryError from len", Numbers(len_error=MemoryError), MemoryError),
+    ("ValueError from len", Numbers(len_error=ValueError), ValueError),
     ("RuntimeError from an item", Numbers(item_error=RuntimeError), RuntimeError),
     ("KeyboardInterrupt from an item", Numbers(item_error=KeyboardInterrupt), KeyboardInterrupt),
     ("ValueError from __float__", [1.0, Float(error=ValueError), 3.0], ValueError),
