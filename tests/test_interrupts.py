@@ -7,6 +7,7 @@ import os
 import signal
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 import time
@@ -168,6 +169,11 @@ def test_ctrl_c_stops_the_call(call, beside):
     assert elapsed < LATENCY
 
 
+# CPython 3.14.7t: a handler's KeyboardInterrupt never reaches a main thread waiting in
+# threading.Event().wait() when the signal lands while another thread runs, a pure-Python loop
+# there as much as hydrokit, so the wait hangs.
+@pytest.mark.skipif(bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+                    reason="a free-threaded interpreter's Event().wait() misses the interrupt")
 def test_ctrl_c_during_a_workers_call_reaches_the_main_thread_only():
     # Only the main thread runs signal handlers: the waiting main thread gets the
     # KeyboardInterrupt, and the worker's call runs on to its end.
