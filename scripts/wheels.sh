@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Writes hydrokit's manylinux wheel for each CPython version given (default: 3.13 3.14 3.15)
-# into dist/, installs each into a fresh venv of its own interpreter there and checks that it
-# computes the same bits as .venv's hydrokit (tests/computations.py). What `auditwheel show`
-# says of each wheel goes beside it (<wheel>.auditwheel.txt). Provisions the interpreters it
-# lacks; expects .venv built from the tree (make build). The wheels' paths go to stdout.
+# Writes hydrokit's manylinux wheel for each CPython version given (default: 3.13 3.14 3.15;
+# 3.14t is the free-threaded one) into dist/, installs each into a fresh venv of its own
+# interpreter there and checks that it computes the same bits as .venv's hydrokit
+# (tests/computations.py). What `auditwheel show` says of each wheel goes beside it
+# (<wheel>.auditwheel.txt). Provisions the interpreters it lacks; expects .venv built from the
+# tree (make build). The wheels' paths go to stdout.
 # ARCH=aarch64 writes the aarch64 wheels instead, each checked in a venv of the arm64
 # interpreter under qemu-user (scripts/aarch64.sh).
 set -euo pipefail

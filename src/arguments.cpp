@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "critical_section.hpp"
+
 namespace hydrokit::py {
 
 namespace {
@@ -69,7 +71,10 @@ void match_vectorcall(const char* label, std::span<const char* const> names, siz
 }
 
 void match_tuple(const char* label, std::span<const char* const> names, size_t required,
-                 PyObject* args, PyObject* kwargs, std::span<PyObject*> values) {
+                 PyObject* args, PyObject* kwargs, std::span<PyObject*> values,
+                 std::span<Ref> holds) {
+    // The values lent by the dict are held before another thread may take them out of it.
+    const CriticalSection section(kwargs);
     // The interpreter checks keyword types for function calls but not for constructors.
     if (kwargs != nullptr && !PyArg_ValidateKeywordArguments(kwargs)) throw PythonError{};
     const size_t positional = static_cast<size_t>(PyTuple_GET_SIZE(args));
@@ -82,6 +87,9 @@ void match_tuple(const char* label, std::span<const char* const> names, size_t r
         while (PyDict_Next(kwargs, &position, &keyword, &value)) {
             place_keyword(label, names, keyword, value, values);
         }
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i]) holds[i] = Ref::borrow(values[i]);
     }
     check_required(label, names, required, values);
 }

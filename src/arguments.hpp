@@ -14,28 +14,27 @@ namespace hydrokit::py {
 
 // Matches arguments to `names` (the first `required` of them are required) or raises the
 // interpreter-style TypeError labelled with `label` ("run_clark_uh()",
-// "ElevationStorage.__new__()"). `values` receives borrowed references, null where absent.
+// "ElevationStorage.__new__()"). `values` receives borrowed references, null where absent. The
+// caller of a vectorcall holds its arguments until the call returns; the keywords of a
+// constructor live in a dict that Python code may empty meanwhile, so `match_tuple` also takes
+// a reference of the call's own to every value, into `holds`.
 void match_vectorcall(const char* label, std::span<const char* const> names, size_t required,
                       PyObject* const* args, size_t nargsf, PyObject* kwnames,
                       std::span<PyObject*> values);
 void match_tuple(const char* label, std::span<const char* const> names, size_t required,
-                 PyObject* args, PyObject* kwargs, std::span<PyObject*> values);
+                 PyObject* args, PyObject* kwargs, std::span<PyObject*> values,
+                 std::span<Ref> holds);
 
 // The matched arguments of one call. Conversions go through `get`, which names the parameter
 // in a conversion's TypeError.
 template <size_t N>
 class Arguments {
   public:
-    // The caller of a vectorcall holds its arguments until the call returns; the keywords of
-    // a constructor live in a dict that Python code may empty meanwhile, so `held` asks for a
-    // reference of the call's own to every value, instances being read where they live.
+    // `holds` keeps the values alive where their caller may not (a constructor's keywords),
+    // instances being read where they live.
     Arguments(const std::array<const char*, N>& names, const std::array<PyObject*, N>& values,
-              bool held)
-        : names_(names), values_(values) {
-        for (size_t i = 0; held && i < N; ++i) {
-            if (values[i]) holds_[i] = Ref::borrow(values[i]);
-        }
-    }
+              std::array<Ref, N> holds = {})
+        : names_(names), values_(values), holds_(std::move(holds)) {}
 
     // Instances of the module's classes come back as references to their values, valid for
     // the call; everything else as a converted value.
@@ -89,13 +88,14 @@ struct Signature {
         std::array<PyObject*, N> values{};
         match_vectorcall(label, names, required, args, static_cast<size_t>(nargsf), kwnames,
                          values);
-        return Arguments<N>(names, values, false);
+        return Arguments<N>(names, values);
     }
     // The arguments of a constructor (tp_new).
     Arguments<N> bind(PyObject* args, PyObject* kwargs) const {
         std::array<PyObject*, N> values{};
-        match_tuple(label, names, required, args, kwargs, values);
-        return Arguments<N>(names, values, true);
+        std::array<Ref, N> holds;
+        match_tuple(label, names, required, args, kwargs, values, holds);
+        return Arguments<N>(names, values, std::move(holds));
     }
 };
 

@@ -1,6 +1,7 @@
 // Python classes whose instances hold one C++ value, and the once-per-process type objects.
 #pragma once
 
+#include <atomic>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -95,6 +96,19 @@ PyObject* get_field(PyObject* self, void*) {
     return guarded([&] { return to_python(value_of<T>(self).*Field); });
 }
 
+// A field that Python may set while other threads read it, as calls copying the instance do
+// (at once, on an interpreter without the global lock): read and written whole, each access
+// one atomic load or store.
+template <class Field>
+Field load_settable(Field& field) {
+    return std::atomic_ref<Field>(field).load(std::memory_order_relaxed);
+}
+
+template <class T, auto Field>
+PyObject* get_settable_field(PyObject* self, void*) {
+    return guarded([&] { return to_python(load_settable(value_of<T>(self).*Field)); });
+}
+
 // A writable attribute stored in one field. The new value is converted like an argument named
 // after the attribute, so its TypeError reads "argument '<name>': ..."; the attribute's name
 // travels in the closure. Deletion is refused.
@@ -105,7 +119,8 @@ int set_field(PyObject* self, PyObject* value, void* closure) {
         T& target = value_of<T>(self);
         using FieldType = std::remove_cvref_t<decltype(target.*Field)>;
         try {
-            target.*Field = From<FieldType>::convert(value);
+            const FieldType converted = From<FieldType>::convert(value);
+            std::atomic_ref<FieldType>(target.*Field).store(converted, std::memory_order_relaxed);
         } catch (const PythonError&) {
             name_argument_in_type_error(static_cast<const char*>(closure));
             throw;
@@ -114,11 +129,11 @@ int set_field(PyObject* self, PyObject* value, void* closure) {
     });
 }
 
-// The table entry of a read-write attribute: the getter of `get_field`, the setter of
+// The table entry of a read-write attribute: the getter of `get_settable_field`, the setter of
 // `set_field`.
 template <class T, auto Field>
 constexpr PyGetSetDef read_write_field(const char* name, const char* doc) {
-    return {name, get_field<T, Field>, set_field<T, Field>, doc, const_cast<char*>(name)};
+    return {name, get_settable_field<T, Field>, set_field<T, Field>, doc, const_cast<char*>(name)};
 }
 
 }  // namespace hydrokit::py

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "buffer_pool.hpp"
+#include "critical_section.hpp"
 #include "interrupt.hpp"
 #include "once.hpp"
 
@@ -16,20 +17,22 @@ namespace {
 
 Once<PyDateTime_CAPI> datetime_capsule;
 
-// Imports the interpreter's datetime interface on first use; the datetime.h macros of this
-// file read it through PyDateTimeAPI.
-void require_datetime_api() {
+// The interpreter's datetime interface, imported on first use. The datetime.h macros read it
+// through the name PyDateTimeAPI: each user declares a local of that name, so the header's
+// file-static pointer, which every thread would write, is never written.
+PyDateTime_CAPI* datetime_api() {
     // The interface is a static table of the datetime module: a second import finds the same
     // one, and nothing is released.
-    PyDateTimeAPI = datetime_capsule.get(
+    PyDateTime_CAPI* api = datetime_capsule.get(
         [] { return static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0)); },
         [](PyDateTime_CAPI*) {});
-    if (PyDateTimeAPI == nullptr) {
+    if (api == nullptr) {
         if (!PyErr_Occurred()) {
             PyErr_SetString(PyExc_ImportError, "failed to import `datetime` C API");
         }
         throw PythonError{};
     }
+    return api;
 }
 
 double item_as_double(PyObject* item) {
@@ -131,17 +134,42 @@ Values From<Values>::convert(PyObject* value) {
     if (PyUnicode_Check(value)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(value)) raise_type_mismatch(value, "Sequence");
     Values values;
-    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
-        const Py_ssize_t size = PySequence_Fast_GET_SIZE(value);
+    if (PyTuple_CheckExact(value)) {
+        // A tuple's items never change, and the caller holds the tuple.
+        const Py_ssize_t size = PyTuple_GET_SIZE(value);
         values = reserved_values(static_cast<size_t>(size));
         InterruptCountdown countdown;
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(value); ++i) {
-            // A list may shrink while an item's __float__ runs, so the size is read each time.
-            PyObject* item = Py_NewRef(PySequence_Fast_GET_ITEM(value, i));
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            values.push_back(item_as_double(PyTuple_GET_ITEM(value, i)));
+            countdown.add(1);
+        }
+        return values;
+    }
+    if (PyList_CheckExact(value)) {
+        InterruptCountdown countdown;
+        Py_ssize_t i = 0;
+        {
+            // Exact floats are read with the list to itself: another thread's change comes
+            // before or after, never amid them. A poll may run a signal handler, which may
+            // change the list, so its length is read at every item.
+            const CriticalSection section(value);
+            values = reserved_values(static_cast<size_t>(PyList_GET_SIZE(value)));
+            for (; i < PyList_GET_SIZE(value); ++i) {
+                PyObject* item = PyList_GET_ITEM(value, i);
+                if (!PyFloat_CheckExact(item)) break;
+                values.push_back(PyFloat_AS_DOUBLE(item));
+                countdown.add(1);
+            }
+        }
+        // Any other item converts through Python code, which may change the list: from there
+        // the list is read as iteration reads it, each item held while it converts.
+        while (PyObject* item = PyList_GetItemRef(value, i++)) {
             Ref held = Ref::steal(item);
             values.push_back(item_as_double(item));
             countdown.add(1);
         }
+        if (!PyErr_ExceptionMatches(PyExc_IndexError)) throw PythonError{};
+        PyErr_Clear();
         fit_capacity(values);
         return values;
     }
@@ -232,7 +260,7 @@ Duration Timedelta::duration() const {
 }
 
 Timedelta From<Timedelta>::convert(PyObject* value) {
-    require_datetime_api();
+    PyDateTime_CAPI* const PyDateTimeAPI = datetime_api();
     if (!PyDelta_Check(value)) raise_type_mismatch(value, "timedelta");
     return Timedelta{PyDateTime_DELTA_GET_DAYS(value), PyDateTime_DELTA_GET_SECONDS(value),
                      PyDateTime_DELTA_GET_MICROSECONDS(value)};
@@ -302,7 +330,7 @@ Ref to_python(std::string_view text) {
 }
 
 Ref timedelta_from_seconds(int64_t seconds) {
-    require_datetime_api();
+    PyDateTime_CAPI* const PyDateTimeAPI = datetime_api();
     return Ref::steal(
         PyDelta_FromDSU(static_cast<int>(seconds / 86400), static_cast<int>(seconds % 86400), 0));
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "buffer_pool.hpp"
+#include "critical_section.hpp"
 #include "exceptions.hpp"
 #include "utils/duration.hpp"
 #include "utils/named_map.hpp"
@@ -110,8 +111,9 @@ struct From<T> {
         if (type == nullptr) throw PythonError{};
         return PyObject_TypeCheck(value, type);
     }
-    // The instance's own value, valid while the caller holds the instance.
-    static const T& convert(PyObject* value) {
+    // The instance's own value, valid while the caller holds the instance (or a copy, for a
+    // class whose instances Python may change).
+    static decltype(auto) convert(PyObject* value) {
         if (!accepts(value)) raise_type_mismatch(value, PythonClass<T>::name);
         return PythonClass<T>::value(value);
     }
@@ -155,15 +157,20 @@ template <class T>
 struct From<NamedMap<T>> {
     static NamedMap<T> convert(PyObject* value) {
         check_dict(value);
+        // The walk has the dict to itself, and every key and value lent by it is held at once:
+        // should the walk be let go of meanwhile, another thread's change cannot free them.
+        const CriticalSection section(value);
         NamedMap<T> entries;
         entries.reserve(static_cast<size_t>(PyDict_GET_SIZE(value)));
         std::unordered_map<std::string, size_t> position_of;
         Py_ssize_t position = 0;
-        PyObject* key;
-        PyObject* item;
-        while (PyDict_Next(value, &position, &key, &item)) {
-            std::string name = dict_key(key);
-            T converted = From<T>::convert(item);
+        PyObject* lent_key;
+        PyObject* lent_item;
+        while (PyDict_Next(value, &position, &lent_key, &lent_item)) {
+            const Ref key = Ref::borrow(lent_key);
+            const Ref item = Ref::borrow(lent_item);
+            std::string name = dict_key(key.get());
+            T converted = From<T>::convert(item.get());
             auto [found, inserted] = position_of.try_emplace(name, entries.size());
             if (inserted) {
                 entries.emplace_back(std::move(name), std::move(converted));

@@ -4,7 +4,8 @@
 // What runs unlocked touches no Python object: the core reads private copies, immutable
 // instances the call holds, or buffers whose exporter it holds, and writes only its own
 // results. The lock is taken back to poll for signals, and when the computation ends, to
-// build the results.
+// build the results. A free-threaded interpreter has no lock: there the same calls detach the
+// thread from it, so that a collection, which waits for every attached thread, goes on.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 import subprocess
 import sys
+import sysconfig
 import textwrap
 
 import pytest
@@ -8,6 +9,14 @@ import pytest
 def run_python(code):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
                           text=True, timeout=60)
+
+
+def test_the_module_needs_no_lock():
+    # A free-threaded interpreter would turn its lock on, with a warning, for a module that
+    # did not declare it needs none.
+    result = run_python("import sys, hydrokit; print(sys._is_gil_enabled())")
+    assert (result.stdout, result.stderr) == (
+        f"{not sysconfig.get_config_var('Py_GIL_DISABLED')}\n", "")
 
 
 REFUSAL = "hydrokit can only be imported in the main interpreter, not in a subinterpreter"

@@ -7,6 +7,7 @@ import os
 import signal
 import subprocess
 import sys
+import sysconfig
 import textwrap
 import threading
 import time
@@ -181,6 +182,11 @@ def test_ctrl_c_stops_the_call(call, beside):
     assert elapsed < LATENCY
 
 
+# CPython 3.14.7t: a handler's KeyboardInterrupt never reaches a main thread waiting in
+# threading.Event().wait() when the signal lands while another thread runs, a pure-Python loop
+# there as much as hydrokit, so the wait hangs.
+@pytest.mark.skipif(bool(sysconfig.get_config_var("Py_GIL_DISABLED")),
+                    reason="a free-threaded interpreter's Event().wait() misses the interrupt")
 def test_ctrl_c_during_a_workers_call_reaches_the_main_thread_only():
     # Only the main thread runs signal handlers: the waiting main thread gets the
     # KeyboardInterrupt, and the worker's call runs on to its end.
@@ -304,11 +310,13 @@ SCRIPTS = {
                 print("finalizer", kge())
         class Outflow:
             # A cycle left behind and a collection asked for, with no loop to run it here:
-            # the routing's first poll without the lock runs it.
+            # the routing's first poll without the lock runs it. The free-threaded collector
+            # counts allocations in batches of 512 a thread and, unless the second threshold
+            # is 0, waits for memory to grow as well.
             def __float__(self):
                 Cycle()
-                gc.set_threshold(1)
-                _ = [[], []]
+                gc.set_threshold(1, 0)
+                _ = [[] for _ in range(600)]
                 return 1.0
         year = hydrokit.utils.ContinuousTimeSeries([1.0] * 8760, timedelta(hours=1), "discharge")
         gc.collect()

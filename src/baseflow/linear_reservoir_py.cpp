@@ -103,4 +103,14 @@ PyTypeObject* PythonClass<LinearReservoir>::type() {
     return create(reservoir_class);
 }
 
+LinearReservoir PythonClass<LinearReservoir>::value(PyObject* self) {
+    LinearReservoir& shared = value_of<LinearReservoir>(self);
+    LinearReservoir copy;
+    copy.k_duration = shared.k_duration;
+    copy.gw_fraction = load_settable(shared.gw_fraction);
+    copy.initial_q = load_settable(shared.initial_q);
+    copy.num_reservoir = load_settable(shared.num_reservoir);
+    return copy;
+}
+
 }  // namespace hydrokit::py
