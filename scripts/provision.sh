@@ -285,6 +285,10 @@ source_interpreter_usable() {
     "$PREFIX/bin/$PY" -c "$STDLIB_CHECK" 2>/dev/null
 }
 
+thread_sanitized() {
+  [[ $CONFIGURE_FLAGS == *--with-thread-sanitizer* ]]
+}
+
 # The lock is what the flags asked for: none without the GIL, and no module turns it back on.
 check_lock() {
   local want=True
@@ -321,21 +325,19 @@ provision_source_interpreter() {
   rm -rf "$build"
   mkdir -p "$build"
   run "unpacking ${SOURCE_ARCHIVE##*/}" tar -xJf "$SOURCE_ARCHIVE" -C "$build" --strip-components=1
-  # The instrumented interpreter runs during its own build: races CPython knows of in itself
-  # are not this build's failure.
-  [[ $CONFIGURE_FLAGS != *--with-thread-sanitizer* ]] ||
-    export TSAN_OPTIONS="suppressions=$build/Tools/tsan/suppressions_free_threading.txt"
+  # The instrumented interpreter runs during its own build, and races CPython knows of in
+  # itself are not this build's failure.
+  local suppressions=$build/Tools/tsan/suppressions_free_threading.txt
+  ! thread_sanitized || export TSAN_OPTIONS="suppressions=$suppressions"
   say "configuring ${CONFIGURE_FLAGS:-with default flags} for $PREFIX"
   (cd "$build" && run "configure" ./configure --prefix="$PREFIX" "${flags[@]}")
-  say "compiling with make -j$(nproc) (minutes: about 11 on 2 cores)"
+  say "compiling with make -j$(nproc) (several minutes)"
   (cd "$build" && run "make" make -j"$(nproc)")
   say "installing into $PREFIX"
   rm -rf "$PREFIX"
   (cd "$build" && run "make install" make install)
-  # CPython's list of its own known races goes with the instrumented interpreter, for the
-  # module's runs under it.
-  [[ $CONFIGURE_FLAGS != *--with-thread-sanitizer* ]] ||
-    cp "$build/Tools/tsan/suppressions_free_threading.txt" "$PREFIX/tsan-suppressions.txt"
+  # That list goes with the interpreter, for every later run of it.
+  ! thread_sanitized || cp "$suppressions" "$PREFIX/tsan-suppressions.txt"
   run "interpreter check ($STDLIB_CHECK)" "$PREFIX/bin/$PY" -c "$STDLIB_CHECK"
   check_lock "$PREFIX/bin/$PY"
   printf '%s\n' "$key" >"$PREFIX/.stamp"
@@ -382,7 +384,8 @@ provision_venv() {
 }
 
 usage() {
-  die "usage: ${0##*/} [--python X.Y] [--arch DEBIAN_ARCH] [--compiler CXX]"
+  local flavours="${!SOURCE_FLAVOURS[*]}"
+  die "usage: ${0##*/} [--python X.Y|${flavours// /|}] [--arch DEBIAN_ARCH] [--compiler CXX]"
 }
 
 main() {
@@ -441,6 +444,7 @@ main_source() {
   else
     provision_source_interpreter "$sum"
     python=$PREFIX/bin/$PY
+    ! thread_sanitized || export TSAN_OPTIONS="suppressions=$PREFIX/tsan-suppressions.txt"
   fi
   check_lock "$python"
   provision_venv "$python"
