@@ -42,20 +42,27 @@ def run_case(case):
     rows = []
     for peer in case.peers:
         row = {"case": case.name, "hydrokit": ours, "peer": peer.name, "target": peer.target,
-               "peer_time": None, "ratio": None}
+               "ceiling": peer.ceiling, "peer_time": None, "ratio": None}
         if peer.missing is not None:
             rows.append(row | {"met": "—", "check": peer.missing})
             continue
         ratio = medians[peer.name] / ours
-        met = "—" if peer.target is None else ("yes" if ratio >= peer.target else "**no**")
+        if peer.target is not None:
+            met = "yes" if ratio >= peer.target else "**no**"
+        elif peer.ceiling is not None:
+            met = "yes" if ratio <= peer.ceiling else "**no**"
+        else:
+            met = "—"
         rows.append(row | {"peer_time": medians[peer.name], "ratio": ratio, "met": met,
                            "check": check_text(peer, *checks[peer.name])})
     notes = list(case.notes)
     if case.work is not None:
         count, unit = case.work
-        rates = ", ".join(f"{name} {count / seconds / 1e6:.1f} M {unit}/s"
+        rates = ", ".join(f"{name} {report.rate(count / seconds)} {unit}/s"
                           for name, seconds in medians.items())
         notes.append(f"{case.name}: {count:,} {unit}; {rates}.")
+    if case.timing_notes is not None:
+        notes += case.timing_notes(medians)
     if case.wrapped_calls is not None:
         per_call = 1e6 / case.wrapped_calls
         notes += [f"{case.name}: {peer.name} adds {(medians[peer.name] - ours) * per_call:.0f} "
@@ -76,7 +83,7 @@ def memory_rows():
 
 
 def summary(rows, footprints):
-    targets = [row for row in rows if row["target"] is not None and row["ratio"] is not None]
+    targets = [row for row in rows if row["met"] in ("yes", "**no**")]
     met = sum(row["met"] == "yes" for row in targets)
     memory_met = sum(row["met"] == "yes" for row in footprints)
     differing = [row for row in rows if row["check"].startswith("DIFFERS")]
