@@ -293,9 +293,7 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
                               double tc_seconds, double storage_seconds) {
     const double dt_seconds = static_cast<double>(rainfall.time_step);
     const Values& excess = rainfall.data;
-    ContinuousSeries runoff;
-    runoff.kind = "discharge";
-    runoff.time_step = rainfall.time_step;
+    ContinuousSeries runoff{{{}, "discharge", rainfall.time_step}};
     if (tc_seconds <= 0 || dt_seconds <= 0) {
         runoff.data = zeroed_values(excess.size());
         return runoff;
