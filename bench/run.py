@@ -11,7 +11,9 @@ import pathlib
 import sys
 import time
 
+import calls
 import cases
+import free_threading
 import memory
 import report
 import threads
@@ -107,8 +109,12 @@ def main():
         notes += case_notes
         rounds_used.append(rounds)
         del case
+    print("  timing: the cost of a call", file=sys.stderr, flush=True)
+    calls_text = calls.section(calls.measure())
     footprints = memory_rows()
     threads_text, threads_summary = threads.section(*threads.measure())
+    free_threading_text, free_threading_summary = free_threading.section(
+        free_threading.measure_under(os.environ.get("FREE_THREADING_PYTHONS", "").split()))
 
     method = (f"Medians over {min(rounds_used)} to {max(rounds_used)} interleaved rounds per "
               "case after one warm-up call each (numba compiles there), garbage collection "
@@ -124,6 +130,7 @@ def main():
         "## Time",
         method,
         report.timing_table(rows),
+        calls_text,
         "## Memory",
         "Peak extra resident memory of one call in a fresh interpreter (inputs built "
         "beforehand), against the size of its outputs; the target allows the outputs plus "
@@ -131,8 +138,10 @@ def main():
         "input series (7.6 MiB).",
         report.memory_table(footprints),
         threads_text,
+        free_threading_text,
         "## Notes",
-        "\n".join(f"- {line}" for line in notes + summary(rows, footprints) + threads_summary),
+        "\n".join(f"- {line}" for line in notes + summary(rows, footprints) + threads_summary
+                  + free_threading_summary),
         f"Whole run: {time.perf_counter() - started:.0f} s.",
     ]) + "\n"
     (pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else RESULTS).write_text(text)
