@@ -15,6 +15,11 @@
 #include "reach_routing/muskingum.hpp"
 #include "utils/min_max.hpp"
 
+#if __has_include(<pthread.h>)
+#include <pthread.h>
+#define HYDROKIT_HAS_PTHREAD_KEYS 1
+#endif
+
 namespace hydrokit {
 
 namespace {
@@ -186,11 +191,47 @@ struct KeptUnit {
     Values unit;
 };
 
-thread_local KeptUnit kept_unit;
+#if HYDROKIT_HAS_PTHREAD_KEYS
+// Each thread's kept hydrograph is found through a key whose destructor frees it when the
+// thread ends: a thread_local with a destructor would ask for glibc 2.18, newer than the
+// wheels promise.
+void free_kept_unit(void* kept) {
+    delete static_cast<KeptUnit*>(kept);
+}
+
+struct KeptUnitKey {
+    pthread_key_t key;
+    bool made;
+};
+
+// This thread's kept hydrograph, or null when there is no room for one (nothing is kept then).
+KeptUnit* thread_kept_unit() {
+    static const KeptUnitKey slot = [] {
+        KeptUnitKey made{};
+        made.made = pthread_key_create(&made.key, free_kept_unit) == 0;
+        return made;
+    }();
+    if (!slot.made) return nullptr;
+    auto* kept = static_cast<KeptUnit*>(pthread_getspecific(slot.key));
+    if (kept != nullptr) return kept;
+    kept = new (std::nothrow) KeptUnit;
+    if (kept != nullptr && pthread_setspecific(slot.key, kept) != 0) {
+        delete kept;
+        return nullptr;
+    }
+    return kept;
+}
+#else
+KeptUnit* thread_kept_unit() {
+    thread_local KeptUnit kept;
+    return &kept;
+}
+#endif
 
 Values borrowed_unit(const UnitKey& key) {
-    if (!kept_unit.unit.empty() && kept_unit.key == key) {
-        return std::exchange(kept_unit.unit, Values{});
+    KeptUnit* kept = thread_kept_unit();
+    if (kept != nullptr && !kept->unit.empty() && kept->key == key) {
+        return std::exchange(kept->unit, Values{});
     }
     return clark_unit_hydrograph(key.basin_area, key.tc_seconds, key.storage_seconds,
                                  key.dt_seconds);
@@ -198,8 +239,10 @@ Values borrowed_unit(const UnitKey& key) {
 
 void give_back_unit(const UnitKey& key, Values&& unit) {
     if (unit.capacity() > largest_kept_unit) return;
-    kept_unit.key = key;
-    kept_unit.unit = std::move(unit);
+    KeptUnit* kept = thread_kept_unit();
+    if (kept == nullptr) return;
+    kept->key = key;
+    kept->unit = std::move(unit);
 }
 
 }  // namespace
