@@ -102,10 +102,16 @@ def cpu_description():
     except OSError:
         return platform.processor() or "unknown"
     flags = fields.get("flags", "").split()
+    # The vector sets the kernels' dispatch chooses among, and FMA, which they never use.
+    sets = [name for flag, name in [("sse4_2", "SSE4.2"), ("avx", "AVX"), ("avx2", "AVX2"),
+                                    ("fma", "FMA"), ("avx512f", "AVX-512F"),
+                                    ("avx512dq", "AVX-512DQ"), ("avx512bw", "AVX-512BW"),
+                                    ("avx512vl", "AVX-512VL")] if flag in flags]
     widest = next((name for flag, name in [("avx512f", "AVX-512"), ("avx2", "AVX2"),
                                            ("sse2", "SSE2")] if flag in flags), "no SIMD flags")
     return (f"{fields.get('model name', 'unknown')} (family {fields.get('cpu family', '?')}, "
-            f"model {fields.get('model', '?')}, {widest})")
+            f"model {fields.get('model', '?')}; {', '.join(sets) or 'no vector sets listed'}; "
+            f"the kernels dispatch to {widest})")
 
 
 def hydrokit_revision():

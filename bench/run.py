@@ -17,6 +17,7 @@ import free_threading
 import memory
 import report
 import threads
+import timing
 from case import compare
 from timing import median_seconds, warm_up
 
@@ -117,8 +118,10 @@ def main():
         free_threading.measure_under(os.environ.get("FREE_THREADING_PYTHONS", "").split()))
 
     method = (f"Medians over {min(rounds_used)} to {max(rounds_used)} interleaved rounds per "
-              "case after one warm-up call each (numba compiles there), garbage collection "
-              "paused while timing, 10^6 hourly values unless the case says otherwise. "
+              "case, the contenders in an order shuffled in each round (from a fixed seed), "
+              f"after {timing.WARM_UP_ROUNDS} untimed rounds shuffled alike (numba compiles "
+              "there), garbage collection paused while timing, 10^6 hourly values unless the "
+              "case says otherwise. "
               "Ratio = peer time / hydrokit time, so above 1 means hydrokit is faster. Values: "
               "'identical' is bit for bit against hydrokit over every output.")
     method += (" Every contender runs with the C library's default allocator settings, as in "
