@@ -136,10 +136,18 @@ pictures: demo-packages
 # contender pays there, users pay too.
 # GCC's build for 3.14 is the run of record; another interpreter or compiler writes its tables
 # beside the build trees.
+# Short calls on two threads are also timed under a free-threaded 3.14t and a 3.14 with the lock,
+# both built from the same source archive (bench/free_threading.py): their venvs get this tree's
+# build first, from the cached interpreters after the first time.
 BENCH_RESULTS = $(if $(filter 3.14,$(PY)),$(if $(filter g++,$(CXX)),bench/RESULTS.md),)
+FREE_THREADING_FLAVOURS = 3.14t 3.14-gil
 bench: build
+	@for flavour in $(FREE_THREADING_FLAVOURS); do \
+	    $(MAKE) --no-print-directory build PY=$$flavour CXX=$(CXX) || exit 1; \
+	done
 	@PYTHON=$(PYTHON) scripts/provision_bench.sh
-	@CXX=$(CXX) $(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
+	@CXX=$(CXX) FREE_THREADING_PYTHONS="$(foreach f,$(FREE_THREADING_FLAVOURS),.venv-$(f)/bin/python)" \
+	    $(PYTHON) bench/run.py $(or $(BENCH_RESULTS),build/bench-$(PY)-$(notdir $(CXX)).md)
 
 # Debian installs clang-format under its version's name only.
 CLANG_FORMAT ?= $(firstword $(foreach tool,clang-format clang-format-19,$(shell command -v $(tool))) clang-format)

@@ -16,6 +16,8 @@ class Contender:
     exact: bool = True
     # Issue 8's target: the least acceptable ratio of this peer's time to hydrokit's.
     target: float | None = None
+    # Or the largest, for a peer that is hydrokit too and may cost only so much more.
+    ceiling: float | None = None
     # Why the peer cannot run here (an optional package that did not install).
     missing: str | None = None
 
@@ -31,6 +33,8 @@ class Case:
     # The peers wrap hydrokit's calls, this many to a contender's call: a note gives each
     # peer's cost per call on top of hydrokit's.
     wrapped_calls: int | None = None
+    # Notes made from the medians (seconds by contender name), such as a cost per storm.
+    timing_notes: Callable[[dict], list[str]] | None = None
 
 
 def series_buffer_supported(series):

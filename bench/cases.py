@@ -4,6 +4,7 @@ from datetime import timedelta
 
 import numpy as np
 
+import chain
 import hydrokit
 import inputs
 import numba_peers
@@ -270,4 +271,5 @@ def all_cases():
         level_pool,
         pandas_cases.muskingum,
         lambda: pandas_cases.subbasin(rng),
+        chain.basin_chain,
     ]

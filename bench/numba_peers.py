@@ -194,3 +194,123 @@ def level_pool(inflow, dt, initial_elevation, curve_elevation, curve_storage,
             elevations[t // dt - 1] = elevation
         previous = current
     return storages, elevations, totals, releases
+
+
+@njit
+def time_area_fraction(x):
+    x = np.fmin(x, 1.0)
+    if x < 0.5:
+        return x ** 1.5 * 1.414
+    return (1.0 - x) ** 1.5 * (-1.414) + 1.0
+
+
+@njit
+def clark_unit_hydrograph(area, tc, storage, dt):
+    """The translation hydrograph routed through the storage reservoir from rest, until the
+    runoff still to come is below a billionth of the volume so far."""
+    a = (1.0 - 0.0) * (storage + storage)
+    b = (storage + storage) * 0.0
+    d = dt + a
+    c0 = (dt - b) / d
+    c1 = (b + dt) / d
+    c2 = (a - dt) / d
+    m = int(np.ceil(tc / dt))
+    ordinates = np.empty(2 * m + 64)
+    ordinates[0] = 0.0
+    count = 1
+    volume = 0.0 + 0.0
+    previous_fraction = 0.0
+    previous_inflow = 0.0
+    outflow = 0.0
+    for i in range(1, m + 1):
+        fraction = time_area_fraction((i * dt) / tc)
+        inflow = ((fraction - previous_fraction) * area) * 1.00833 / (dt / 3600.0)
+        previous_fraction = fraction
+        outflow = c2 * outflow + (c0 * inflow + c1 * previous_inflow)
+        previous_inflow = inflow
+        ordinates[count] = outflow
+        count += 1
+        volume += outflow
+    if c2 <= 0.0:
+        last = c2 * outflow + (c0 * 0.0 + c1 * previous_inflow)
+        ordinates[count] = last + last * c2 / (1.0 - c2)
+        return ordinates[:count + 1]
+    while True:
+        outflow = c2 * outflow + (c0 * 0.0 + c1 * previous_inflow)
+        previous_inflow = 0.0
+        if count == ordinates.size:
+            grown = np.empty(2 * ordinates.size)
+            grown[:count] = ordinates
+            ordinates = grown
+        ordinates[count] = outflow
+        count += 1
+        volume += outflow
+        if not (np.abs(outflow) * np.abs(c2) / (1.0 - c2) > 1e-9 * np.abs(volume)):
+            return ordinates[:count]
+
+
+@njit
+def clark(excess, area, tc, storage, dt):
+    """Every wet step's depth spreads the unit hydrograph over the steps from its own on."""
+    unit = clark_unit_hydrograph(area, tc, storage, dt)
+    runoff = np.zeros(excess.size + unit.size - 1)
+    for i in range(excess.size):
+        depth = excess[i]
+        if depth == 0.0:
+            continue
+        for j in range(unit.size):
+            runoff[i + j] = unit[j] * depth + runoff[i + j]
+    return runoff
+
+
+@njit
+def linear_reservoir_layer(area, rain, dt, k_seconds, fraction, initial_q, count):
+    """One layer's chain of reservoirs; the total of a single layer, flow + 0.0."""
+    dt_h = dt / 3600.0
+    half = 0.5 * dt_h
+    factor = area * 1.00833
+    k_per_res = (k_seconds / 3600.0) / count
+    if half > k_per_res:
+        raise ValueError("unstable layer: k_per_res < 0.5 * dt")
+    c = dt_h / (k_per_res + half)
+    d = 1.0 - c
+    state = np.full(count, initial_q)
+    total = np.empty(rain.size)
+    for t in range(rain.size):
+        flow = ((rain[t] * fraction) / dt_h) * factor
+        for j in range(count):
+            flow = flow * c + state[j] * d
+            state[j] = flow
+        total[t] = flow + 0.0
+    return total
+
+
+@njit
+def basin_chain(rain, observed, parameters, area, dry_seconds, groundwater_k, baseflow_before,
+                dt):
+    """KGE of one storm through loss, Clark, one groundwater layer and a Muskingum reach;
+    `parameters` holds the durations in seconds."""
+    initial_deficit, max_deficit, loss_rate, tc, storage, fraction, k, x = parameters
+    excess, loss, _ = deficit_and_constant(rain, initial_deficit, max_deficit, loss_rate,
+                                           dry_seconds, dt)
+    surface = clark(excess, area, tc, storage, dt)
+    baseflow = linear_reservoir_layer(area, loss, dt, groundwater_k, fraction, baseflow_before, 1)
+    # Runoff value t is the flow at t steps, baseflow value t at t + 1.
+    flow = np.empty(rain.size)
+    flow[0] = surface[0] + baseflow_before
+    for t in range(1, rain.size):
+        flow[t] = surface[t] + baseflow[t - 1]
+    routed = muskingum_pass(flow, k / 1, x, dt, flow[0])
+    return kge(routed, observed)
+
+
+@njit
+def basin_scores(parameter_sets, rains, observed, area, dry_seconds, groundwater_k,
+                 baseflow_before, dt):
+    """Every parameter set (a row) on every storm (a row of `rains` and `observed`)."""
+    scores = np.empty((parameter_sets.shape[0], rains.shape[0]))
+    for i in range(parameter_sets.shape[0]):
+        for j in range(rains.shape[0]):
+            scores[i, j] = basin_chain(rains[j], observed[j], parameter_sets[i], area,
+                                       dry_seconds, groundwater_k, baseflow_before, dt)
+    return scores

@@ -17,6 +17,11 @@ def duration(seconds):
     return f"{seconds * 1e6:.3g} µs"
 
 
+def rate(per_second):
+    """A throughput: millions with one decimal from a million up, whole numbers below."""
+    return f"{per_second / 1e6:.1f} M" if per_second >= 1e6 else f"{per_second:,.0f}"
+
+
 def mebibytes(count):
     return f"{count / 2**20:.1f} MiB"
 
@@ -36,7 +41,12 @@ def timing_table(rows):
         first = row["case"] != previous_case
         previous_case = row["case"]
         ratio = "—" if row["ratio"] is None else f"{row['ratio']:.2f}×"
-        target = "—" if row["target"] is None else f"≥ {row['target']:g}×"
+        if row["target"] is not None:
+            target = f"≥ {row['target']:.3g}×"
+        elif row["ceiling"] is not None:
+            target = f"≤ {row['ceiling']:.3g}×"
+        else:
+            target = "—"
         cells.append([row["case"] if first else "", duration(row["hydrokit"]) if first else "",
                       row["peer"], duration(row["peer_time"]), ratio, target, row["met"],
                       row["check"]])
@@ -92,10 +102,16 @@ def cpu_description():
     except OSError:
         return platform.processor() or "unknown"
     flags = fields.get("flags", "").split()
+    # The vector sets the kernels' dispatch chooses among, and FMA, which they never use.
+    sets = [name for flag, name in [("sse4_2", "SSE4.2"), ("avx", "AVX"), ("avx2", "AVX2"),
+                                    ("fma", "FMA"), ("avx512f", "AVX-512F"),
+                                    ("avx512dq", "AVX-512DQ"), ("avx512bw", "AVX-512BW"),
+                                    ("avx512vl", "AVX-512VL")] if flag in flags]
     widest = next((name for flag, name in [("avx512f", "AVX-512"), ("avx2", "AVX2"),
                                            ("sse2", "SSE2")] if flag in flags), "no SIMD flags")
     return (f"{fields.get('model name', 'unknown')} (family {fields.get('cpu family', '?')}, "
-            f"model {fields.get('model', '?')}, {widest})")
+            f"model {fields.get('model', '?')}; {', '.join(sets) or 'no vector sets listed'}; "
+            f"the kernels dispatch to {widest})")
 
 
 def hydrokit_revision():

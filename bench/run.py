@@ -11,10 +11,13 @@ import pathlib
 import sys
 import time
 
+import calls
 import cases
+import free_threading
 import memory
 import report
 import threads
+import timing
 from case import compare
 from timing import median_seconds, warm_up
 
@@ -42,20 +45,27 @@ def run_case(case):
     rows = []
     for peer in case.peers:
         row = {"case": case.name, "hydrokit": ours, "peer": peer.name, "target": peer.target,
-               "peer_time": None, "ratio": None}
+               "ceiling": peer.ceiling, "peer_time": None, "ratio": None}
         if peer.missing is not None:
             rows.append(row | {"met": "—", "check": peer.missing})
             continue
         ratio = medians[peer.name] / ours
-        met = "—" if peer.target is None else ("yes" if ratio >= peer.target else "**no**")
+        if peer.target is not None:
+            met = "yes" if ratio >= peer.target else "**no**"
+        elif peer.ceiling is not None:
+            met = "yes" if ratio <= peer.ceiling else "**no**"
+        else:
+            met = "—"
         rows.append(row | {"peer_time": medians[peer.name], "ratio": ratio, "met": met,
                            "check": check_text(peer, *checks[peer.name])})
     notes = list(case.notes)
     if case.work is not None:
         count, unit = case.work
-        rates = ", ".join(f"{name} {count / seconds / 1e6:.1f} M {unit}/s"
+        rates = ", ".join(f"{name} {report.rate(count / seconds)} {unit}/s"
                           for name, seconds in medians.items())
         notes.append(f"{case.name}: {count:,} {unit}; {rates}.")
+    if case.timing_notes is not None:
+        notes += case.timing_notes(medians)
     if case.wrapped_calls is not None:
         per_call = 1e6 / case.wrapped_calls
         notes += [f"{case.name}: {peer.name} adds {(medians[peer.name] - ours) * per_call:.0f} "
@@ -76,7 +86,7 @@ def memory_rows():
 
 
 def summary(rows, footprints):
-    targets = [row for row in rows if row["target"] is not None and row["ratio"] is not None]
+    targets = [row for row in rows if row["met"] in ("yes", "**no**")]
     met = sum(row["met"] == "yes" for row in targets)
     memory_met = sum(row["met"] == "yes" for row in footprints)
     differing = [row for row in rows if row["check"].startswith("DIFFERS")]
@@ -100,12 +110,18 @@ def main():
         notes += case_notes
         rounds_used.append(rounds)
         del case
+    print("  timing: the cost of a call", file=sys.stderr, flush=True)
+    calls_text = calls.section(calls.measure())
     footprints = memory_rows()
     threads_text, threads_summary = threads.section(*threads.measure())
+    free_threading_text, free_threading_summary = free_threading.section(
+        free_threading.measure_under(os.environ.get("FREE_THREADING_PYTHONS", "").split()))
 
     method = (f"Medians over {min(rounds_used)} to {max(rounds_used)} interleaved rounds per "
-              "case after one warm-up call each (numba compiles there), garbage collection "
-              "paused while timing, 10^6 hourly values unless the case says otherwise. "
+              "case, the contenders in an order shuffled in each round (from a fixed seed), "
+              f"after {timing.WARM_UP_ROUNDS} untimed rounds shuffled alike (numba compiles "
+              "there), garbage collection paused while timing, 10^6 hourly values unless the "
+              "case says otherwise. "
               "Ratio = peer time / hydrokit time, so above 1 means hydrokit is faster. Values: "
               "'identical' is bit for bit against hydrokit over every output.")
     method += (" Every contender runs with the C library's default allocator settings, as in "
@@ -117,6 +133,7 @@ def main():
         "## Time",
         method,
         report.timing_table(rows),
+        calls_text,
         "## Memory",
         "Peak extra resident memory of one call in a fresh interpreter (inputs built "
         "beforehand), against the size of its outputs; the target allows the outputs plus "
@@ -124,8 +141,10 @@ def main():
         "input series (7.6 MiB).",
         report.memory_table(footprints),
         threads_text,
+        free_threading_text,
         "## Notes",
-        "\n".join(f"- {line}" for line in notes + summary(rows, footprints) + threads_summary),
+        "\n".join(f"- {line}" for line in notes + summary(rows, footprints) + threads_summary
+                  + free_threading_summary),
         f"Whole run: {time.perf_counter() - started:.0f} s.",
     ]) + "\n"
     (pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else RESULTS).write_text(text)

@@ -132,7 +132,8 @@ class ContinuousModel:
                 rain, deficit, max_deficit_in, percolation_in_per_hr,
                 timedelta(days=days_to_dry))
             excess.append(np.asarray(split.excess))
-            deficit = split.deficit.data[-1]
+            # The month's last deficit, read from a view rather than a list of all of them.
+            deficit = float(np.asarray(split.deficit)[-1])
         return np.concatenate(excess)
 
     def flow_at_midnights(self, parameters):

@@ -3,7 +3,9 @@
 For every parameter set and every storm: deficit-and-constant loss -> Clark runoff ->
 linear-reservoir baseflow -> Muskingum reach -> KGE against the storm's gauge record (a
 synthetic one, made by the same chain from a "true" parameter set plus rating noise). The
-glue between the steps is numpy, which reads every series in place (`numpy.asarray(series)`).
+glue between the steps is numpy, which reads every series in place (`numpy.asarray(series)`),
+and nothing is made twice: each storm's rain series once per task, each set's durations and
+groundwater layer once for all its storms (docs/performance.md, calibration loops).
 The same task function scores chunks of parameter sets in four ways:
 - serial: one core, the baseline;
 - threads: every core (or `--workers N`), with concurrent.futures.ThreadPoolExecutor in this
@@ -59,43 +61,60 @@ PARAMETERS = (
 )
 TRUE_SET = tuple(true for *_, true in PARAMETERS)
 GROUNDWATER_K = timedelta(days=8)
+DRYING_TIME = timedelta(days=3)
 BASEFLOW_BEFORE_STORM_CFS = 60.0
+
+
+def storm_series(rain):
+    """A storm's WINDOW_STEPS hourly depths as the series that every parameter set reads."""
+    return hydrokit.utils.IncrementalTimeSeries(rain, STEP, "rainfall")
+
+
+def set_up(parameters):
+    """A parameter set as its storms use it: the durations and the groundwater layer are made
+    once for all of them."""
+    (initial_deficit, max_deficit, constant_loss, tc_hours, storage_hours, gw_fraction,
+     k_hours, x) = parameters
+    layers = {"groundwater": hydrokit.baseflow.LinearReservoir(
+        GROUNDWATER_K, gw_fraction, BASEFLOW_BEFORE_STORM_CFS)}
+    return (initial_deficit, max_deficit, constant_loss, timedelta(hours=tc_hours),
+            timedelta(hours=storage_hours), layers, timedelta(hours=k_hours), x)
+
+
+def route_storm(model, gross):
+    """Outlet hydrograph (cfs, a numpy array) of one storm's series under one set's model."""
+    initial_deficit, max_deficit, constant_loss, tc, storage_r, layers, k, x = model
+    losses = hydrokit.rainfall_loss.run_deficit_and_constant(
+        gross, initial_deficit, max_deficit, constant_loss, DRYING_TIME)
+    # numpy views the series without copying them; the Clark hydrograph runs on past the
+    # window, the slice keeps the window's hours. Surface value k is the flow at k hours,
+    # baseflow value k at k + 1 hours: the baseflow goes one place later, behind its start.
+    surface = np.asarray(hydrokit.rainfall_transform.run_clark_uh(
+        losses.excess, AREA_ACRES, tc, storage_r))
+    baseflow, _ = hydrokit.baseflow.run_linear_reservoir(AREA_ACRES, losses.loss, layers)
+    flow = surface[:WINDOW_STEPS].copy()
+    flow[0] += BASEFLOW_BEFORE_STORM_CFS
+    flow[1:] += np.asarray(baseflow)[:-1]
+    routed = hydrokit.reach.run_muskingum_routing(
+        hydrokit.utils.ContinuousTimeSeries(flow, STEP, "discharge"), k, x, 1, flow[0])
+    return np.asarray(routed)
 
 
 def simulate_storm(parameters, rain):
     """Outlet hydrograph (cfs) of one storm for one set, from its WINDOW_STEPS hourly depths."""
-    (initial_deficit, max_deficit, constant_loss, tc_hours, storage_hours, gw_fraction,
-     k_hours, x) = parameters
-    gross = hydrokit.utils.IncrementalTimeSeries(rain, STEP, "rainfall")
-    losses = hydrokit.rainfall_loss.run_deficit_and_constant(
-        gross, initial_deficit, max_deficit, constant_loss, timedelta(days=3))
-    surface = hydrokit.rainfall_transform.run_clark_uh(
-        losses.excess, AREA_ACRES, timedelta(hours=tc_hours), timedelta(hours=storage_hours))
-    layer = hydrokit.baseflow.LinearReservoir(GROUNDWATER_K, gw_fraction,
-                                              BASEFLOW_BEFORE_STORM_CFS)
-    baseflow, _ = hydrokit.baseflow.run_linear_reservoir(AREA_ACRES, losses.loss,
-                                                         {"groundwater": layer})
-    # numpy views the series without copying them; the Clark hydrograph runs on past the
-    # window, the slice keeps the window's hours. Surface value k is the flow at k hours,
-    # baseflow value k at k + 1 hours: the baseflow goes one place later, behind its start.
-    on_clock = np.concatenate(([BASEFLOW_BEFORE_STORM_CFS], np.asarray(baseflow)[:-1]))
-    flow = np.asarray(surface)[:WINDOW_STEPS] + on_clock
-    routed = hydrokit.reach.run_muskingum_routing(
-        hydrokit.utils.ContinuousTimeSeries(flow, STEP, "discharge"),
-        timedelta(hours=k_hours), x, 1, flow[0])
-    return np.asarray(routed)
+    return route_storm(set_up(parameters), storm_series(rain))
 
 
 def score_parameter_sets(parameter_sets, storms):
     """The task of every mode: KGE of each set on each storm, as lists of plain floats.
 
     `parameter_sets` is a list of tuples of floats and `storms` a list of dicts of float64
-    arrays; the hydrokit series are built here, inside the worker.
+    arrays; the hydrokit series are built here, inside the worker, each storm's once.
     """
-    return [[hydrokit.metrics.calculate_kge(simulate_storm(parameters, storm["rain"]),
-                                            storm["observed"])
-             for storm in storms]
-            for parameters in parameter_sets]
+    gauged = [(storm_series(storm["rain"]), storm["observed"]) for storm in storms]
+    return [[hydrokit.metrics.calculate_kge(route_storm(model, gross), observed)
+             for gross, observed in gauged]
+            for model in map(set_up, parameter_sets)]
 
 
 def make_storms(count, seed=1974):

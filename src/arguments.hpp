@@ -2,6 +2,7 @@
 // converting each one with the parameter's name in its type error.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -86,8 +87,15 @@ struct Signature {
     // The arguments of a METH_FASTCALL | METH_KEYWORDS call.
     Arguments<N> bind(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) const {
         std::array<PyObject*, N> values{};
-        match_vectorcall(label, names, required, args, static_cast<size_t>(nargsf), kwnames,
-                         values);
+        const size_t positional = static_cast<size_t>(PyVectorcall_NARGS(nargsf));
+        // Every required parameter given by position, as calls in a loop mostly are: nothing to
+        // match and nothing missing.
+        if (kwnames == nullptr && positional >= required && positional <= N) {
+            std::copy_n(args, positional, values.begin());
+        } else {
+            match_vectorcall(label, names, required, args, static_cast<size_t>(nargsf), kwnames,
+                             values);
+        }
         return Arguments<N>(names, values);
     }
     // The arguments of a constructor (tp_new).

@@ -32,12 +32,14 @@ T& value_of(PyObject* self) {
     return instance->value;
 }
 
-// A new instance of `type` (the class itself or a subclass) holding `value`.
+// A new instance of `type` (the class itself or a subclass) holding `value`, moved in when
+// given as an rvalue.
 template <class T>
-Ref wrap_value(PyTypeObject* type, T value) {
+Ref wrap_value(PyTypeObject* type, T&& value) {
+    using Value = std::remove_cvref_t<T>;
     Ref self = Ref::steal(type->tp_alloc(type, 0));
-    auto* instance = reinterpret_cast<Instance<T>*>(self.get());
-    new (&instance->value) T(std::move(value));
+    auto* instance = reinterpret_cast<Instance<Value>*>(self.get());
+    new (&instance->value) Value(std::forward<T>(value));
     instance->constructed = true;
     return self;
 }
@@ -75,7 +77,7 @@ template <class T>
 struct BoundClass {
     // Read in place: instances are immutable while a call holds a reference to them.
     static const T& value(PyObject* self) { return value_of<T>(self); }
-    static Ref wrap(PyTypeObject* type, T value) { return wrap_value(type, std::move(value)); }
+    static Ref wrap(PyTypeObject* type, T&& value) { return wrap_value(type, std::move(value)); }
     // The class's type object, created from `description` at the first request.
     static PyTypeObject* create(const ClassDescription& description) {
         static Once<PyTypeObject> type;

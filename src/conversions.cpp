@@ -148,18 +148,27 @@ Values From<Values>::convert(PyObject* value) {
     if (PyList_CheckExact(value)) {
         InterruptCountdown countdown;
         Py_ssize_t i = 0;
+        bool read_to_the_end = false;
         {
             // Exact floats are read with the list to itself: another thread's change comes
             // before or after, never amid them. A poll may run a signal handler, which may
             // change the list, so its length is read at every item.
             const CriticalSection section(value);
             values = reserved_values(static_cast<size_t>(PyList_GET_SIZE(value)));
-            for (; i < PyList_GET_SIZE(value); ++i) {
+            for (;; ++i) {
+                if (i >= PyList_GET_SIZE(value)) {
+                    read_to_the_end = true;
+                    break;
+                }
                 PyObject* item = PyList_GET_ITEM(value, i);
                 if (!PyFloat_CheckExact(item)) break;
                 values.push_back(PyFloat_AS_DOUBLE(item));
                 countdown.add(1);
             }
+        }
+        if (read_to_the_end) {
+            fit_capacity(values);
+            return values;
         }
         // Any other item converts through Python code, which may change the list: from there
         // the list is read as iteration reads it, each item held while it converts.

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -150,6 +151,24 @@ void check_dict(PyObject* value);
 // Requires a `str` key and returns its UTF-8 text.
 std::string dict_key(PyObject* key);
 
+// Gives every name of `entries` one entry, in the place where it first appears, holding the
+// value of its last appearance.
+template <class T>
+void merge_repeated_names(NamedMap<T>& entries) {
+    std::unordered_map<std::string, size_t> position_of;
+    size_t kept = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        auto [found, inserted] = position_of.try_emplace(entries[i].first, kept);
+        if (!inserted) {
+            entries[found->second].second = std::move(entries[i].second);
+            continue;
+        }
+        if (kept != i) entries[kept] = std::move(entries[i]);
+        ++kept;
+    }
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+}
+
 // A `dict` with `str` keys, read in the dict's order. Names are unique: two keys with the same
 // text (possible with `str` subclasses that hash differently) are one entry, the later value
 // replacing the earlier in the earlier's place, so what is computed is what is returned.
@@ -162,22 +181,19 @@ struct From<NamedMap<T>> {
         const CriticalSection section(value);
         NamedMap<T> entries;
         entries.reserve(static_cast<size_t>(PyDict_GET_SIZE(value)));
-        std::unordered_map<std::string, size_t> position_of;
+        // Keys of the exact `str` type differ in their text, as the keys of a dict differ.
+        bool only_exact_keys = true;
         Py_ssize_t position = 0;
         PyObject* lent_key;
         PyObject* lent_item;
         while (PyDict_Next(value, &position, &lent_key, &lent_item)) {
             const Ref key = Ref::borrow(lent_key);
             const Ref item = Ref::borrow(lent_item);
+            only_exact_keys = only_exact_keys && PyUnicode_CheckExact(key.get());
             std::string name = dict_key(key.get());
-            T converted = From<T>::convert(item.get());
-            auto [found, inserted] = position_of.try_emplace(name, entries.size());
-            if (inserted) {
-                entries.emplace_back(std::move(name), std::move(converted));
-            } else {
-                entries[found->second].second = std::move(converted);
-            }
+            entries.emplace_back(std::move(name), From<T>::convert(item.get()));
         }
+        if (!only_exact_keys) merge_repeated_names(entries);
         return entries;
     }
 };

@@ -12,9 +12,12 @@ DoublesArgument::DoublesArgument(DoublesArgument&& other) noexcept
       values_(buffer_.view.obj ? other.values_ : std::span<const double>(owned_)) {}
 
 std::optional<DoublesArgument> DoublesArgument::view(PyObject* value) {
-    DoublesArgument doubles;
-    if (!view_double_buffer(value, doubles.buffer_.view)) return std::nullopt;
-    doubles.values_ = doubles.buffer_.values();
+    // A list or a tuple is told apart before anything is made for a view.
+    Py_buffer view;
+    if (!view_double_buffer(value, view)) return std::nullopt;
+    std::optional<DoublesArgument> doubles{DoublesArgument()};
+    doubles->buffer_.view = view;
+    doubles->values_ = doubles->buffer_.values();
     return doubles;
 }
 

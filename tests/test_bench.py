@@ -12,7 +12,10 @@ import pytest
 import hydrokit
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
+import chain  # noqa: E402
+import ensemble  # noqa: E402
 import memory  # noqa: E402
+import timing  # noqa: E402
 from case import compare, series_values  # noqa: E402
 
 ULP = 2.0**-52
@@ -54,3 +57,29 @@ def test_memory_probe_sees_the_allocations_of_the_native_core():
     measured = memory.run("Muskingum, 1 sub-reach, 10^6 values")
     assert measured["outputs"] == 8_000_000
     assert measured["peak_extra"] >= measured["outputs"] - memory.CONSTANT_ALLOWANCE
+
+
+def test_rounds_shuffle_the_contenders_from_a_fixed_seed(monkeypatch):
+    monkeypatch.setattr(timing, "ROUND_BUDGET_SECONDS", 0.0)
+    runs = []
+    for _ in range(2):
+        order = []
+        calls = {name: (lambda name=name: order.append(name)) for name in "abcd"}
+        timing.warm_up(calls)
+        medians, rounds = timing.median_seconds(calls)
+        runs.append(order)
+    rounds_seen = [tuple(order[i:i + 4]) for i in range(0, len(order), 4)]
+    # Every round calls each once, warm-up rounds included, in orders that change.
+    assert len(rounds_seen) == timing.WARM_UP_ROUNDS + rounds == timing.WARM_UP_ROUNDS + 5
+    assert all(sorted(r) == list("abcd") for r in rounds_seen)
+    assert len(set(rounds_seen)) > 1
+    assert runs[0] == runs[1] and set(medians) == set("abcd")
+
+
+def test_the_lean_chain_scores_as_the_example_does():
+    storms, sets = ensemble.make_storms(2), ensemble.sample_parameter_sets(3)
+    assert compare([np.array(chain.lean_scores(sets, storms))],
+                   [np.array(ensemble.score_parameter_sets(sets, storms))]) == (True, 0.0)
+    # The numba chain computes with the seconds hydrokit reads from a timedelta.
+    assert chain.seconds(timedelta(hours=1.1)) == 3960.0
+    assert chain.seconds(timedelta(days=1, seconds=1, microseconds=7)) == 86401 + 7000 / 1e9

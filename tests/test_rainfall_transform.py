@@ -1,5 +1,6 @@
 import itertools
 import math
+import threading
 from datetime import timedelta
 
 import hydrokit
@@ -132,6 +133,24 @@ def test_convolution_and_area_scaling(values, area, tc_hours, storage_hours):
     assert runoff.data == convolve(values, unit)
     assert (runoff.kind, runoff.time_step) == ("discharge", HOUR)
     assert clark(rain(values), 2 * area, tc, storage_r).data == [2 * q for q in runoff.data]
+
+
+@pytest.mark.parametrize("changed", [
+    {"area": 640.0 * (1 + 2**-52)}, {"tc": 6 * HOUR + timedelta(microseconds=1)},
+    {"storage_r": 9 * HOUR}, {"step": timedelta(minutes=30)},
+], ids=["area-ulp", "tc-microsecond", "storage", "step"])
+def test_a_kept_unit_hydrograph_serves_only_the_same_inputs(changed):
+    def run(area=640.0, tc=6 * HOUR, storage_r=8 * HOUR, step=HOUR):
+        return [q.hex() for q in clark(rain([0.3, 0.0, 1.2], step), area, tc, storage_r).data]
+
+    # A new thread has kept nothing: its result is built from scratch.
+    fresh = []
+    thread = threading.Thread(target=lambda: fresh.append(run(**changed)))
+    thread.start()
+    thread.join()
+    kept = run()
+    assert run(**changed) == fresh[0] != kept
+    assert run() == kept
 
 
 def test_zero_rain_is_skipped_and_nan_spreads():

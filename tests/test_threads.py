@@ -334,8 +334,12 @@ def stress(name):
             outcomes.add(outcome(lambda: call(target)))
         seen.update(outcomes)
 
+    # One memo for all mutators, which change the input one at a time: a tail remembered by
+    # one of them alone would let another extend a prefix of AB with A's values.
+    memo = {}
+
     def mutating(seed):
-        rng, memo = random.Random(seed), {}
+        rng = random.Random(seed)
         start.wait()
         while time.monotonic() < deadline:
             with serial:

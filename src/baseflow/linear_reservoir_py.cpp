@@ -77,7 +77,10 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
         });
         Ref total = to_python(std::move(baseflow.total));
         Ref layers = to_python(std::move(baseflow.layers));
-        return Ref::steal(PyTuple_Pack(2, total.get(), layers.get()));
+        Ref pair = Ref::steal(PyTuple_New(2));
+        PyTuple_SET_ITEM(pair.get(), 0, total.release());
+        PyTuple_SET_ITEM(pair.get(), 1, layers.release());
+        return pair;
     });
 }
 

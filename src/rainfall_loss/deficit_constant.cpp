@@ -13,11 +13,7 @@ namespace hydrokit {
 namespace {
 
 IncrementalSeries rainfall_series(Values values, int32_t time_step) {
-    IncrementalSeries series;
-    series.data = std::move(values);
-    series.kind = "rainfall";
-    series.time_step = time_step;
-    return series;
+    return IncrementalSeries{{std::move(values), "rainfall", time_step}};
 }
 
 struct LossParameters {

@@ -1,9 +1,12 @@
 #include "rainfall_transform/clark_uh.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "buffer_pool.hpp"
 #include "error.hpp"
@@ -11,6 +14,11 @@
 #include "interrupt.hpp"
 #include "reach_routing/muskingum.hpp"
 #include "utils/min_max.hpp"
+
+#if __has_include(<pthread.h>)
+#include <pthread.h>
+#define HYDROKIT_HAS_PTHREAD_KEYS 1
+#endif
 
 namespace hydrokit {
 
@@ -107,6 +115,136 @@ void add_four_steps(Values& runoff, const Values& unit, const size_t (&at)[fused
     }
 }
 
+// About how many recession steps follow a translation hydrograph that ends at `outflow` with
+// `volume` so far: the geometric tail |U| C2^t shrinks below the tolerance after
+// log(tolerance volume (1 - C2) / (|U| C2)) / log(C2) steps. An estimate for sizing the
+// storage only, a few to spare: a longer one than `largest_recession_guess` grows as it goes,
+// so that a meaningless estimate (a zero volume) cannot ask for millions of values.
+constexpr double largest_recession_guess = 65536.0;
+
+size_t expected_recession_steps(double c2, double outflow, double volume) {
+    constexpr size_t spare = 8;
+    const double steps =
+        std::log(recession_tolerance * std::fabs(volume) * (1.0 - c2) / (std::fabs(outflow) * c2)) /
+        std::log(c2);
+    if (!(steps >= 0.0)) return spare;
+    return static_cast<size_t>(min_number(steps, largest_recession_guess)) + spare;
+}
+
+// The state of a recession: the last outflow, the volume so far and the last inflow.
+struct Recession {
+    double outflow;
+    double volume;
+    double previous_inflow;
+};
+
+// Routes recession steps into written[count, end) until the runoff still to come is
+// negligible, a NaN included; returns whether it was, `count` past the step that ended it. No
+// call happens inside, so the state stays in registers.
+[[gnu::noinline]] bool recede(const RoutingCoefficients c, Recession& state, double* written,
+                              size_t& count, size_t end) {
+    double outflow = state.outflow;
+    double volume = state.volume;
+    double previous_inflow = state.previous_inflow;
+    size_t at = count;
+    bool ended = false;
+    while (at < end) {
+        outflow = route_step(c, outflow, 0.0, previous_inflow);
+        previous_inflow = 0.0;
+        written[at++] = outflow;
+        volume += outflow;
+        const double still_to_come = std::fabs(outflow) * std::fabs(c.c2) / (1.0 - c.c2);
+        if (!(still_to_come > recession_tolerance * std::fabs(volume))) {
+            ended = true;
+            break;
+        }
+    }
+    state.outflow = outflow;
+    state.volume = volume;
+    state.previous_inflow = previous_inflow;
+    count = at;
+    return ended;
+}
+
+// The unit hydrograph of this thread's last call, kept when short. A calibration scores each
+// parameter set on several storms, every call with the same tc and storage_r, and for a short
+// storm building the unit hydrograph costs more than the convolution. Keys compare bit for
+// bit, so a kept hydrograph is exactly the one that would be built. A call borrows the kept
+// one and gives it back when done: a signal handler that calls again meanwhile finds none
+// and builds its own.
+struct UnitKey {
+    double basin_area;
+    double tc_seconds;
+    double storage_seconds;
+    double dt_seconds;
+
+    bool operator==(const UnitKey& other) const {
+        return std::memcmp(this, &other, sizeof(UnitKey)) == 0;
+    }
+};
+
+// At most 32 KiB per thread stay kept between calls.
+constexpr size_t largest_kept_unit = 4096;
+
+struct KeptUnit {
+    UnitKey key{};
+    Values unit;
+};
+
+#if HYDROKIT_HAS_PTHREAD_KEYS
+// Each thread's kept hydrograph is found through a key whose destructor frees it when the
+// thread ends: a thread_local with a destructor would ask for glibc 2.18, newer than the
+// wheels promise.
+void free_kept_unit(void* kept) {
+    delete static_cast<KeptUnit*>(kept);
+}
+
+struct KeptUnitKey {
+    pthread_key_t key;
+    bool made;
+};
+
+// This thread's kept hydrograph, or null when there is no room for one (nothing is kept then).
+KeptUnit* thread_kept_unit() {
+    static const KeptUnitKey slot = [] {
+        KeptUnitKey made{};
+        made.made = pthread_key_create(&made.key, free_kept_unit) == 0;
+        return made;
+    }();
+    if (!slot.made) return nullptr;
+    auto* kept = static_cast<KeptUnit*>(pthread_getspecific(slot.key));
+    if (kept != nullptr) return kept;
+    kept = new (std::nothrow) KeptUnit;
+    if (kept != nullptr && pthread_setspecific(slot.key, kept) != 0) {
+        delete kept;
+        return nullptr;
+    }
+    return kept;
+}
+#else
+KeptUnit* thread_kept_unit() {
+    thread_local KeptUnit kept;
+    return &kept;
+}
+#endif
+
+Values borrowed_unit(const UnitKey& key) {
+    KeptUnit* kept = thread_kept_unit();
+    if (kept != nullptr && !kept->unit.empty() && kept->key == key) {
+        return std::exchange(kept->unit, Values{});
+    }
+    return clark_unit_hydrograph(key.basin_area, key.tc_seconds, key.storage_seconds,
+                                 key.dt_seconds);
+}
+
+void give_back_unit(const UnitKey& key, Values&& unit) {
+    if (unit.capacity() > largest_kept_unit) return;
+    KeptUnit* kept = thread_kept_unit();
+    if (kept == nullptr) return;
+    kept->key = key;
+    kept->unit = std::move(unit);
+}
+
 }  // namespace
 
 double time_area_fraction(double x) {
@@ -128,14 +266,14 @@ Values clark_unit_hydrograph(double basin_area, double tc_seconds, double storag
     const uint64_t m = translation_ordinate_count(tc_seconds, dt_seconds);
     const RoutingCoefficients c =
         routing_coefficients(storage_seconds, reservoir_weighting, dt_seconds);
-    Values ordinates;
     // The start at rest, the translation ordinates and at least one step of recession.
-    if (m > ordinates.max_size() - 2) throw std::bad_alloc();
-    ordinates.reserve(m + 2);
+    if (m > Values().max_size() - 2) throw std::bad_alloc();
+    Values ordinates = values_to_overwrite(m + 2);
+    double* written = ordinates.data();
 
     // The reservoir starts at rest: inflow 0 and outflow 0 at t = 0. Each translation
     // ordinate is routed as soon as it is made.
-    ordinates.push_back(0.0);
+    written[0] = 0.0;
     double volume = 0.0 + 0.0;
     double previous_fraction = 0.0;
     double previous_inflow = 0.0;
@@ -150,7 +288,7 @@ Values clark_unit_hydrograph(double basin_area, double tc_seconds, double storag
             previous_fraction = fraction;
             outflow = route_step(c, outflow, inflow, previous_inflow);
             previous_inflow = inflow;
-            ordinates.push_back(outflow);
+            written[i] = outflow;
             volume += outflow;
         }
     });
@@ -161,20 +299,33 @@ Values clark_unit_hydrograph(double basin_area, double tc_seconds, double storag
     if (c.c2 <= 0.0) {
         double last = route_step(c, outflow, 0.0, previous_inflow);
         last = last + last * c.c2 / (1.0 - c.c2);
-        ordinates.push_back(last);
+        written[m + 1] = last;
         return ordinates;
     }
 
     // Past the last translation ordinate the recession is geometric with ratio C2, so
-    // |U[t]| |C2| / (1 - C2) is the runoff still to come. A NaN anywhere ends the recession.
-    for (uint64_t t = 1; t <= max_recession_steps; ++t) {
-        if (t % interrupt_interval == 0) check_interrupt();
-        outflow = route_step(c, outflow, 0.0, previous_inflow);
-        previous_inflow = 0.0;
-        ordinates.push_back(outflow);
-        volume += outflow;
-        const double still_to_come = std::fabs(outflow) * std::fabs(c.c2) / (1.0 - c.c2);
-        if (!(still_to_come > recession_tolerance * std::fabs(volume))) return ordinates;
+    // |U[t]| |C2| / (1 - C2) is the runoff still to come. The ordinates are written in place
+    // into storage sized ahead of them, in runs between polls and growth steps.
+    Recession recession{outflow, volume, previous_inflow};
+    size_t count = m + 1;
+    size_t room = count + expected_recession_steps(c.c2, outflow, volume);
+    ordinates.resize(room);
+    for (uint64_t steps = 0; steps < max_recession_steps;) {
+        if (steps > 0 && steps % interrupt_interval == 0) check_interrupt();
+        if (count == room) {
+            room = count + count / 2 + 1;
+            ordinates.resize(room);
+        }
+        const size_t run =
+            std::min<uint64_t>({room - count, interrupt_interval - steps % interrupt_interval,
+                                max_recession_steps - steps});
+        const size_t before = count;
+        const bool ended = recede(c, recession, ordinates.data(), count, count + run);
+        steps += count - before;
+        if (ended) {
+            ordinates.resize(count);
+            return ordinates;
+        }
     }
     throw ValueError(
         "storage_r is too long for the time step: the unit hydrograph does not decay within " +
@@ -185,15 +336,14 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
                               double tc_seconds, double storage_seconds) {
     const double dt_seconds = static_cast<double>(rainfall.time_step);
     const Values& excess = rainfall.data;
-    ContinuousSeries runoff;
-    runoff.kind = "discharge";
-    runoff.time_step = rainfall.time_step;
+    ContinuousSeries runoff{{{}, "discharge", rainfall.time_step}};
     if (tc_seconds <= 0 || dt_seconds <= 0) {
         runoff.data = zeroed_values(excess.size());
         return runoff;
     }
 
-    const Values unit = clark_unit_hydrograph(basin_area, tc_seconds, storage_seconds, dt_seconds);
+    const UnitKey key{basin_area, tc_seconds, storage_seconds, dt_seconds};
+    Values unit = borrowed_unit(key);
     runoff.data = zeroed_values(excess.size() + unit.size() - 1);
     const size_t m = unit.size();
     InterruptCountdown countdown;
@@ -223,6 +373,7 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
     for (size_t r = 0; r < gathered; ++r) {
         add_scaled(runoff.data.data() + at[r], unit.data(), m, depths[r]);
     }
+    give_back_unit(key, std::move(unit));
     return runoff;
 }
 

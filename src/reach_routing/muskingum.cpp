@@ -367,12 +367,9 @@ ContinuousSeries run_muskingum_routing(const ContinuousSeries& inflow, double k_
     const double k_seconds = k_reach_seconds / static_cast<double>(sub_reaches);
     const double dt_seconds = static_cast<double>(inflow.time_step);
     const RoutingCoefficients c = routing_coefficients(k_seconds, x, dt_seconds);
-    ContinuousSeries result;
-    result.data =
-        routing_passes(inflow.data, c, initial_outflow, static_cast<uint64_t>(sub_reaches));
-    result.kind = "discharge";
-    result.time_step = inflow.time_step;
-    return result;
+    return ContinuousSeries{
+        {routing_passes(inflow.data, c, initial_outflow, static_cast<uint64_t>(sub_reaches)),
+         "discharge", inflow.time_step}};
 }
 
 }  // namespace hydrokit
