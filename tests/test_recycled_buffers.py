@@ -1,6 +1,7 @@
 """Long series reuse the buffers of series that died before them; whatever those buffers held
 must never show through."""
 import resource
+import sysconfig
 import threading
 from concurrent.futures import ThreadPoolExecutor
 from datetime import timedelta
@@ -11,6 +12,8 @@ import pytest
 from hydrokit import rainfall_loss, reach, utils
 from test_rainfall_loss import reference as loss_reference
 from test_reach import reference as routing_reference
+
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 
 HOUR = timedelta(hours=1)
 # Long enough for buffers to be kept, in an order that hands longer buffers to shorter series.
@@ -121,6 +124,10 @@ def test_dead_results_feed_the_next_calls_without_page_faults(workers):
             # On the workers, four results of three series each stay alive until all are done.
             results = list(pool.map(split, range(4))) if workers else split(0)
             del results
+            if workers and FREE_THREADED:
+                # Without the lock, an object that one thread made and another dropped is freed
+                # when its maker next runs Python code: give the workers that turn.
+                list(pool.map(abs, range(workers * 4)))
             faults.append(resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before)
     # A fresh 10**6-value output faults about 400 to 2,000 times; the first round pays for all.
     assert max(faults[1:]) < 200, faults
