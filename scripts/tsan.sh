@@ -38,9 +38,14 @@ export PYTHONPATH="$BUILD${PYTHONPATH:+:$PYTHONPATH}"
 module=$("$PYTHON" -c 'import hydrokit; print(hydrokit.__file__)')
 [[ $module == "$BUILD"/* ]] || die "the tests would import $module instead of the instrumented build"
 
+# A float64 array that one thread writes while another scores it in place races as it would
+# with numpy's own functions, by design (docs/concurrency.md); that stress runs in the suite,
+# where it checks that memory stays safe, and not here, where the race itself is the report.
+ARRAY_RACE="tests/test_threads.py::test_calls_while_other_threads_change_the_inputs[numpy arrays written]"
 say "running the thread tests on $module"
 status=0
-(cd "$REPO" && "$PYTHON" -m pytest -q -p no:cacheprovider tests/test_threads.py) || status=$?
+(cd "$REPO" && "$PYTHON" -m pytest -q -p no:cacheprovider tests/test_threads.py \
+  --deselect "$ARRAY_RACE") || status=$?
 
 found=0
 for report in "$REPORTS"/*; do
