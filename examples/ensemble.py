@@ -10,8 +10,9 @@ The same task function scores chunks of parameter sets in four ways:
 - serial: one core, the baseline;
 - threads: every core (or `--workers N`), with concurrent.futures.ThreadPoolExecutor in this
   process. A storm run is a handful of calls on 96 values, and calls that short keep the
-  interpreter lock, so threads gain little here; long calls are where threads pay off
-  (examples/long_record.py);
+  interpreter lock: with the lock threads gain little here, and long calls are where they pay
+  off (examples/long_record.py); on a free-threaded Python (3.14t) the storm runs use every
+  core;
 - processes: every core (or `--workers N`), with concurrent.futures.ProcessPoolExecutor;
 - dask: Dask's distributed scheduler, a LocalCluster of single-threaded worker processes
   (one per core, or `--workers N`), or an existing cluster given as
@@ -109,9 +110,11 @@ def score_parameter_sets(parameter_sets, storms):
     """The task of every mode: KGE of each set on each storm, as lists of plain floats.
 
     `parameter_sets` is a list of tuples of floats and `storms` a list of dicts of float64
-    arrays; the hydrokit series are built here, inside the worker, each storm's once.
+    arrays; the hydrokit series are built here, inside the worker, each storm's once. Each task
+    reads the observations through views of its own: numpy locks an array while it lends out
+    its memory, and tasks on other threads reading the same array would wait for each other.
     """
-    gauged = [(storm_series(storm["rain"]), storm["observed"]) for storm in storms]
+    gauged = [(storm_series(storm["rain"]), storm["observed"].view()) for storm in storms]
     return [[hydrokit.metrics.calculate_kge(route_storm(model, gross), observed)
              for gross, observed in gauged]
             for model in map(set_up, parameter_sets)]

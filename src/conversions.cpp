@@ -3,6 +3,7 @@
 #include <datetime.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -58,14 +59,26 @@ void discard_missing_length() {
     PyErr_Clear();
 }
 
+// The static array type whose name matched last (numpy's): a static type lives as long as the
+// process, so its address alone then identifies it, without comparing names on every call.
+std::atomic<PyTypeObject*> named_static_array_type{nullptr};
+
 // Types whose items are exactly the doubles of their buffer. A subclass may differ: a numpy
 // masked array exports its raw data, masked items included. Immutable types cannot be made from
 // Python, so their names cannot be borrowed by a class written in Python.
 bool items_are_buffer(PyTypeObject* type) {
-    if (type == &PyMemoryView_Type) return true;
+    if (type == &PyMemoryView_Type ||
+        type == named_static_array_type.load(std::memory_order_relaxed)) {
+        return true;
+    }
     if (!(type->tp_flags & Py_TPFLAGS_IMMUTABLETYPE)) return false;
-    return std::strcmp(type->tp_name, "numpy.ndarray") == 0 ||
-           std::strcmp(type->tp_name, "array.array") == 0;
+    const bool named = std::strcmp(type->tp_name, "numpy.ndarray") == 0 ||
+                       std::strcmp(type->tp_name, "array.array") == 0;
+    // A heap type (array.array's) may be freed and its address reused by another type.
+    if (named && !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+        named_static_array_type.store(type, std::memory_order_relaxed);
+    }
+    return named;
 }
 
 }  // namespace

@@ -29,9 +29,21 @@ void DoublesArgument::keep() {
     values_ = owned_;
 }
 
+// Made in the object returned: a view moved out of another object would copy its buffer's
+// description twice more on every call.
+DoublesArgument DoublesArgument::of(PyObject* value) {
+    DoublesArgument doubles;
+    if (view_double_buffer(value, doubles.buffer_.view)) {
+        doubles.values_ = doubles.buffer_.values();
+    } else {
+        doubles.owned_ = From<Values>::convert(value);
+        doubles.values_ = doubles.owned_;
+    }
+    return doubles;
+}
+
 DoublesArgument From<DoublesArgument>::convert(PyObject* value) {
-    if (auto viewed = DoublesArgument::view(value)) return std::move(*viewed);
-    return DoublesArgument(From<Values>::convert(value));
+    return DoublesArgument::of(value);
 }
 
 }  // namespace hydrokit::py

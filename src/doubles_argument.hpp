@@ -22,6 +22,8 @@ class DoublesArgument {
     // The value's buffer, viewed without running Python code, or nothing when it is not a
     // one-dimensional C-contiguous array of native doubles of an exact array type.
     static std::optional<DoublesArgument> view(PyObject* value);
+    // The value's doubles: viewed where `view` can, otherwise copied by the sequence rule.
+    static DoublesArgument of(PyObject* value);
 
     std::span<const double> values() const { return values_; }
     // Turns a view into a private copy.
