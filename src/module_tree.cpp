@@ -45,6 +45,14 @@ void add_class(PyObject* module, PyTypeObject* type) {
 void add_function(PyObject* module, PyMethodDef& function) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     Ref object = Ref::steal(PyCFunction_NewEx(&function, module, module_name.get()));
+    if (!object) throw PythonError{};
+#if PY_VERSION_HEX >= 0x030E0000
+    // Without the interpreter lock, every thread that loads a function would otherwise count
+    // its references on the same word, and threads calling it in a loop wait on each other for
+    // that word. The functions live as long as their module, so only the collector need free
+    // them. A hint: with the lock it does nothing.
+    PyUnstable_Object_EnableDeferredRefcount(object.get());
+#endif
     add_name(module, function.ml_name, object.get());
 }
 
