@@ -12,10 +12,12 @@ void raise_unconstructed(PyObject* self) {
 }
 
 PyTypeObject* create_class(const ClassDescription& description, int basic_size,
-                           destructor deallocate) {
+                           destructor end_value) {
+    // No tp_dealloc of its own: the interpreter's runs `end_value` first (tp_del: never
+    // reachable from Python, unlike tp_finalize's `__del__`).
     std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(description.doc)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(deallocate)},
+        {Py_tp_del, reinterpret_cast<void*>(end_value)},
     };
     if (description.constructor) {
         slots.push_back({Py_tp_new, reinterpret_cast<void*>(description.constructor)});

@@ -32,11 +32,20 @@ T& value_of(PyObject* self) {
     return instance->value;
 }
 
+template <class T>
+void end_value(PyObject* self);
+
 // A new instance of `type` (the class itself or a subclass) holding `value`, moved in when
 // given as an rvalue.
 template <class T>
 Ref wrap_value(PyTypeObject* type, T&& value) {
     using Value = std::remove_cvref_t<T>;
+    // A class made in Python from one of ours does not inherit tp_del: it gets ours before the
+    // first of its instances that holds a value is made, so that every such instance ends it.
+    std::atomic_ref<destructor> end(type->tp_del);
+    if (end.load(std::memory_order_relaxed) == nullptr) {
+        end.store(end_value<Value>, std::memory_order_relaxed);
+    }
     Ref self = Ref::steal(type->tp_alloc(type, 0));
     auto* instance = reinterpret_cast<Instance<Value>*>(self.get());
     new (&instance->value) Value(std::forward<T>(value));
@@ -44,13 +53,14 @@ Ref wrap_value(PyTypeObject* type, T&& value) {
     return self;
 }
 
+// Ends an instance's value as the instance dies. The interpreter's deallocation of instances of
+// classes made from a spec then frees the memory and releases the class. It releases the class
+// through the calling thread's own count on a free-threaded build, where a Py_DECREF of the
+// class here would have every thread that frees instances write the class's shared count.
 template <class T>
-void destroy_value(PyObject* self) {
+void end_value(PyObject* self) {
     auto* instance = reinterpret_cast<Instance<T>*>(self);
     if (instance->constructed) instance->value.~T();
-    PyTypeObject* type = Py_TYPE(self);
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 // The static description of one class. The arrays it points to live as long as the process.
@@ -69,7 +79,7 @@ struct ClassDescription {
 // Builds a type from its description, or sets RuntimeError "An error occurred while
 // initializing class <Class>" caused by the underlying failure and returns null.
 PyTypeObject* create_class(const ClassDescription& description, int basic_size,
-                           destructor deallocate);
+                           destructor end_value);
 
 // Everything a binding needs to expose core type T as a Python class: PythonClass<T>
 // specialisations derive from this and add `name` and `type()`.
@@ -82,7 +92,7 @@ struct BoundClass {
     static PyTypeObject* create(const ClassDescription& description) {
         static Once<PyTypeObject> type;
         return type.get(
-            [&] { return create_class(description, sizeof(Instance<T>), destroy_value<T>); });
+            [&] { return create_class(description, sizeof(Instance<T>), end_value<T>); });
     }
 };
 
