@@ -11,8 +11,11 @@ REPORTS=$BUILD/reports
 CXX=${CXX:-g++}
 SANITIZE_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover -fno-omit-frame-pointer"
 
-say() { printf 'sanitize: %s\n' "$*" >&2; }
-die() { printf 'sanitize: error: %s\n' "$*" >&2; exit 1; }
+SCRIPT_NAME=sanitize
+# shellcheck source=messages.sh
+source "$REPO/scripts/messages.sh"
+# shellcheck source=instrumented.sh
+source "$REPO/scripts/instrumented.sh"
 
 PYTHON=$("$REPO/scripts/provision.sh")
 # cmake and ninja may have been installed into the venv by the provisioning.
@@ -27,18 +30,7 @@ runtime() {
 ASAN_RUNTIME=$(runtime libasan.so)
 UBSAN_RUNTIME=$(runtime libubsan.so)
 
-# The sources reach the compiler by absolute path (the CMake list is globbed from its own
-# directory), so reports name the files in full; the project's own flags, -ffp-contract=off
-# among them, still apply on top of these. The C++ runtime stays a shared library here, so that
-# ASan's operator new and delete replace its own.
-say "building with $SANITIZE_FLAGS into $BUILD"
-cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PYTHON" -DHYDROKIT_STATIC_CXX_RUNTIME=OFF \
-  -DCMAKE_CXX_FLAGS="$SANITIZE_FLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$SANITIZE_FLAGS" >/dev/null
-cmake --build "$BUILD" >/dev/null
-
-rm -rf "$REPORTS"
-mkdir -p "$REPORTS"
+build_instrumented "$SANITIZE_FLAGS"
 export LD_PRELOAD="$ASAN_RUNTIME $UBSAN_RUNTIME"
 # Python's own allocator would hide heap errors from ASan; the interpreter's leaks at exit are
 # not ours; a huge allocation must come back as MemoryError, not abort.
@@ -49,10 +41,7 @@ export PYTHONMALLOC=malloc
 # process in the middle of a test.
 export ASAN_OPTIONS="detect_leaks=0:allocator_may_return_null=1:log_path=$REPORTS/asan"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export PYTHONPATH="$BUILD${PYTHONPATH:+:$PYTHONPATH}"
-
-module=$("$PYTHON" -c 'import hydrokit; print(hydrokit.__file__)')
-[[ $module == "$BUILD"/* ]] || die "the tests would import $module instead of the sanitized build"
+module=$(instrumented_module)
 
 say "running the test suite on $module"
 native_stderr=$BUILD/native-stderr.log
@@ -63,13 +52,7 @@ status=0
 (cd "$REPO" && "$PYTHON" -m pytest -q -p no:cacheprovider --capture=sys \
   -m "not exhausts_memory and not wheel" tests 2>"$native_stderr") || status=$?
 
-found=0
-for report in "$REPORTS"/*; do
-  [[ -e $report ]] || continue
-  printf '\n===== %s =====\n' "${report##*/}" >&2
-  cat "$report" >&2
-  found=$((found + 1))
-done
+show_reports
 if grep -q 'runtime error:' "$native_stderr" || ((status != 0)); then
   printf '\n===== stderr of the test process =====\n' >&2
   cat "$native_stderr" >&2

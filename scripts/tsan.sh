@@ -13,6 +13,8 @@ TSAN_FLAGS="-fsanitize=thread -fno-omit-frame-pointer"
 SCRIPT_NAME=tsan
 # shellcheck source=messages.sh
 source "$REPO/scripts/messages.sh"
+# shellcheck source=instrumented.sh
+source "$REPO/scripts/instrumented.sh"
 
 PYTHON=$("$REPO/scripts/provision.sh" --python 3.14t-tsan)
 # cmake and ninja may have been installed into the venv by the provisioning.
@@ -22,21 +24,11 @@ SUPPRESSIONS=$BASE/tsan-suppressions.txt
 [[ -f $SUPPRESSIONS ]] || die "$BASE has no tsan-suppressions.txt: not a ThreadSanitizer build"
 
 # The interpreter carries the TSan runtime, and the module's instrumentation calls into it.
-say "building with $TSAN_FLAGS into $BUILD"
-cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PYTHON" -DHYDROKIT_STATIC_CXX_RUNTIME=OFF \
-  -DCMAKE_CXX_FLAGS="$TSAN_FLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$TSAN_FLAGS" >/dev/null
-cmake --build "$BUILD" >/dev/null
-
-rm -rf "$REPORTS"
-mkdir -p "$REPORTS"
+build_instrumented "$TSAN_FLAGS"
 # Reports go to files, so that one from a stress subprocess is seen too; CPython's own known
 # races are suppressed, none of the module's.
 export TSAN_OPTIONS="suppressions=$SUPPRESSIONS:log_path=$REPORTS/tsan:second_deadlock_stack=1"
-export PYTHONPATH="$BUILD${PYTHONPATH:+:$PYTHONPATH}"
-
-module=$("$PYTHON" -c 'import hydrokit; print(hydrokit.__file__)')
-[[ $module == "$BUILD"/* ]] || die "the tests would import $module instead of the instrumented build"
+module=$(instrumented_module)
 
 # A float64 array that one thread writes while another scores it in place races as it would
 # with numpy's own functions, by design (docs/concurrency.md); that stress runs in the suite,
@@ -47,13 +39,7 @@ status=0
 (cd "$REPO" && "$PYTHON" -m pytest -q -p no:cacheprovider tests/test_threads.py \
   --deselect "$ARRAY_RACE") || status=$?
 
-found=0
-for report in "$REPORTS"/*; do
-  [[ -e $report ]] || continue
-  printf '\n===== %s =====\n' "${report##*/}" >&2
-  cat "$report" >&2
-  found=$((found + 1))
-done
+show_reports
 ((found == 0)) || die "ThreadSanitizer reported from $found process(es), shown above"
 ((status == 0)) || die "the thread tests failed under ThreadSanitizer (exit status $status)"
 say "clean: no ThreadSanitizer report"
