@@ -54,9 +54,9 @@ Ref wrap_value(PyTypeObject* type, T&& value) {
 }
 
 // Ends an instance's value as the instance dies. The interpreter's deallocation of instances of
-// classes made from a spec then frees the memory and releases the class. It releases the class
-// through the calling thread's own count on a free-threaded build, where a Py_DECREF of the
-// class here would have every thread that frees instances write the class's shared count.
+// heap types then frees the memory and releases the class. It releases the class through the
+// calling thread's own count on a free-threaded build, where a Py_DECREF of the class here
+// would have every thread that frees instances write the class's shared count.
 template <class T>
 void end_value(PyObject* self) {
     auto* instance = reinterpret_cast<Instance<T>*>(self);

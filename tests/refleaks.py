@@ -158,6 +158,11 @@ class SubSeries(CTS):
     pass
 
 
+class FinalizedSubSeries(SubSeries):
+    def __del__(self):
+        pass
+
+
 def signature_cases(label, callable_, names, args):
     """The success of one call and every way its arguments can fail to match or convert."""
     case(f"{label} success", lambda: callable_(*args))
@@ -215,6 +220,8 @@ for Series, label in [(CTS, "ContinuousTimeSeries"), (ITS, "IncrementalTimeSerie
     case(f"{label} buffer written", lambda series=series: memoryview(series).__setitem__(0, 1.0),
          TypeError)
 case("ContinuousTimeSeries subclass", lambda: SubSeries([1.0], HOUR, "elevation"))
+case("ContinuousTimeSeries subclass of a subclass, with __del__",
+     lambda: FinalizedSubSeries([1.0], HOUR, "elevation"))
 
 signature_cases("IncrementalTimeSeries.disaggregate", rain.disaggregate, ["target_step"], (1800,))
 case("disaggregate float", lambda: rain.disaggregate(1800.0), TypeError, "argument 'target_step'")
