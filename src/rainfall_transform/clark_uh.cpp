@@ -37,81 +37,178 @@ constexpr double recession_tolerance = 1e-9;
 constexpr size_t translation_block = size_t{1} << 15;
 
 // The convolution adds U[j] * depth to Q[i + j] for every rain step i in ascending order,
-// each element on its own in the written order (no fused multiply-add), so vector lanes give
-// the same values as the scalar loop. Where the library is built with clones, the widest
-// vector unit of the machine is picked when it loads. The runoff and the unit hydrograph are
-// read and written at any double's address, so the lanes ask for a double's alignment only.
-// Clang ignores a lowered alignment written beside vector_size or after the aliased type,
-// hence the two steps.
+// each element on its own in the written order (no fused multiply-add), so vector lanes of any
+// width give the same values as the scalar loop. Each instruction set gets lanes of its own
+// vector unit's width, chosen once when the convolution first runs: lanes wider than the unit
+// would be split in two by the compiler and stored through the stack, which cost the
+// convolution a third of its time on AVX2.
 #if defined(HYDROKIT_VECTOR_TYPES)
-using Vector = double __attribute__((vector_size(64)));
-using Lanes [[gnu::aligned(alignof(double))]] = Vector;
-static_assert(alignof(Lanes) == alignof(double));
-constexpr size_t lane_count = sizeof(Lanes) / sizeof(double);
+using Double2 = double __attribute__((vector_size(16)));
+using Double4 = double __attribute__((vector_size(32)));
+using Double8 = double __attribute__((vector_size(64)));
+#else
+// Without vector types the loops below run one element at a time.
+using Double2 = double;
 #endif
 
+// The runoff and the unit hydrograph are read and written at any double's address; copies
+// compile to unaligned vector moves. (Filled through a reference: a vector return value would
+// depend on the caller's instruction set.)
+template <class Lanes>
+[[gnu::always_inline]] inline void load(Lanes& lanes, const double* at) {
+    std::memcpy(&lanes, at, sizeof lanes);
+}
+
+template <class Lanes>
+[[gnu::always_inline]] inline void store(double* at, const Lanes& lanes) {
+    std::memcpy(at, &lanes, sizeof lanes);
+}
+
+// Doubles per step of the vector loops, in lanes of the unit's width.
+constexpr size_t block = 8;
+
+// Rain steps whose contributions are added in one sweep over the runoff: each element is
+// loaded and stored once for all of them instead of once per step. Each step still costs a
+// load of the unit hydrograph, so more steps per sweep gain little once the loads of the
+// runoff are a small share; eight keep the depths and the lanes within sixteen vector
+// registers.
+constexpr size_t fused_steps = 8;
+
 // runoff[j] = unit[j] * depth + runoff[j] for j in [0, count).
-HYDROKIT_WIDEST_CLONE void add_scaled(double* __restrict runoff, const double* __restrict unit,
-                                      size_t count, double depth) {
+template <class Lanes>
+[[gnu::always_inline]] inline void add_scaled_in(double* __restrict runoff,
+                                                 const double* __restrict unit, size_t count,
+                                                 double depth) {
+    constexpr size_t width = sizeof(Lanes) / sizeof(double);
     size_t j = 0;
-#if defined(HYDROKIT_VECTOR_TYPES)
-    for (; j + lane_count <= count; j += lane_count) {
-        Lanes& q = *reinterpret_cast<Lanes*>(runoff + j);
-        q = *reinterpret_cast<const Lanes*>(unit + j) * depth + q;
+    for (; j + width <= count; j += width) {
+        Lanes q, u;
+        load(q, runoff + j);
+        load(u, unit + j);
+        store(runoff + j, u * depth + q);
     }
-#endif
     for (; j < count; ++j) runoff[j] = unit[j] * depth + runoff[j];
 }
 
-// Rain steps whose contributions are added in one sweep over the runoff: each element is
-// loaded and stored once for all of them instead of once per step.
-constexpr size_t fused_steps = 4;
-
 // runoff[j] gets units[0][j] * depths[0], then units[1][j] * depths[1], ... for j in
-// [0, count): the same additions in the same order as four calls of add_scaled.
-HYDROKIT_WIDEST_CLONE void add_scaled_four(double* __restrict runoff,
-                                           const double* __restrict unit0,
-                                           const double* __restrict unit1,
-                                           const double* __restrict unit2,
-                                           const double* __restrict unit3, size_t count,
-                                           const double* depths) {
-    const double d0 = depths[0], d1 = depths[1], d2 = depths[2], d3 = depths[3];
-    size_t j = 0;
-#if defined(HYDROKIT_VECTOR_TYPES)
-    for (; j + lane_count <= count; j += lane_count) {
-        Lanes q = *reinterpret_cast<const Lanes*>(runoff + j);
-        q = *reinterpret_cast<const Lanes*>(unit0 + j) * d0 + q;
-        q = *reinterpret_cast<const Lanes*>(unit1 + j) * d1 + q;
-        q = *reinterpret_cast<const Lanes*>(unit2 + j) * d2 + q;
-        q = *reinterpret_cast<const Lanes*>(unit3 + j) * d3 + q;
-        *reinterpret_cast<Lanes*>(runoff + j) = q;
+// [0, count): the same additions in the same order as one add_scaled_in per step.
+template <class Lanes>
+[[gnu::always_inline]] inline void add_scaled_fused_in(double* __restrict runoff,
+                                                       const double* const (&units)[fused_steps],
+                                                       size_t count,
+                                                       const double (&depths)[fused_steps]) {
+    constexpr size_t width = sizeof(Lanes) / sizeof(double);
+    constexpr size_t parts = block / width;
+    const double* u[fused_steps];
+    double d[fused_steps];
+#pragma GCC unroll 8
+    for (size_t r = 0; r < fused_steps; ++r) {
+        u[r] = units[r];
+        d[r] = depths[r];
     }
-#endif
+    size_t j = 0;
+    for (; j + block <= count; j += block) {
+        Lanes q[parts];
+#pragma GCC unroll 8
+        for (size_t p = 0; p < parts; ++p) load(q[p], runoff + j + p * width);
+#pragma GCC unroll 8
+        for (size_t r = 0; r < fused_steps; ++r) {
+#pragma GCC unroll 8
+            for (size_t p = 0; p < parts; ++p) {
+                Lanes unit;
+                load(unit, u[r] + j + p * width);
+                q[p] = unit * d[r] + q[p];
+            }
+        }
+#pragma GCC unroll 8
+        for (size_t p = 0; p < parts; ++p) store(runoff + j + p * width, q[p]);
+    }
     for (; j < count; ++j) {
         double q = runoff[j];
-        q = unit0[j] * d0 + q;
-        q = unit1[j] * d1 + q;
-        q = unit2[j] * d2 + q;
-        q = unit3[j] * d3 + q;
+#pragma GCC unroll 8
+        for (size_t r = 0; r < fused_steps; ++r) q = u[r][j] * d[r] + q;
         runoff[j] = q;
     }
+}
+
+using AddScaled = void (*)(double*, const double*, size_t, double);
+using AddScaledFused = void (*)(double*, const double* const (&)[fused_steps], size_t,
+                                const double (&)[fused_steps]);
+
+struct ConvolutionKernels {
+    AddScaled add_scaled;
+    AddScaledFused add_scaled_fused;
+};
+
+void add_scaled_baseline(double* runoff, const double* unit, size_t count, double depth) {
+    add_scaled_in<Double2>(runoff, unit, count, depth);
+}
+
+void add_scaled_fused_baseline(double* runoff, const double* const (&units)[fused_steps],
+                               size_t count, const double (&depths)[fused_steps]) {
+    add_scaled_fused_in<Double2>(runoff, units, count, depths);
+}
+
+#if defined(HYDROKIT_X86_KERNELS)
+[[gnu::target("avx2")]] void add_scaled_avx2(double* runoff, const double* unit, size_t count,
+                                             double depth) {
+    add_scaled_in<Double4>(runoff, unit, count, depth);
+}
+
+[[gnu::target("avx2")]] void add_scaled_fused_avx2(double* runoff,
+                                                   const double* const (&units)[fused_steps],
+                                                   size_t count,
+                                                   const double (&depths)[fused_steps]) {
+    add_scaled_fused_in<Double4>(runoff, units, count, depths);
+}
+
+[[gnu::target("avx512f")]] void add_scaled_avx512(double* runoff, const double* unit, size_t count,
+                                                  double depth) {
+    add_scaled_in<Double8>(runoff, unit, count, depth);
+}
+
+[[gnu::target("avx512f")]] void add_scaled_fused_avx512(double* runoff,
+                                                        const double* const (&units)[fused_steps],
+                                                        size_t count,
+                                                        const double (&depths)[fused_steps]) {
+    add_scaled_fused_in<Double8>(runoff, units, count, depths);
+}
+#endif
+
+// The widest vector unit of this machine's that the library was built for.
+const ConvolutionKernels& convolution_kernels() {
+    static const ConvolutionKernels chosen = [] {
+#if defined(HYDROKIT_X86_KERNELS)
+        if (__builtin_cpu_supports("avx512f")) {
+            return ConvolutionKernels{add_scaled_avx512, add_scaled_fused_avx512};
+        }
+        if (__builtin_cpu_supports("avx2")) {
+            return ConvolutionKernels{add_scaled_avx2, add_scaled_fused_avx2};
+        }
+#endif
+        return ConvolutionKernels{add_scaled_baseline, add_scaled_fused_baseline};
+    }();
+    return chosen;
 }
 
 // Adds the unit hydrograph scaled by the rain of the steps `at` (ascending, all within one
 // unit length of the first) to the runoff. Below the last step's start and past the first
 // step's end only some steps reach; there they are added one after another, in order.
-void add_four_steps(Values& runoff, const Values& unit, const size_t (&at)[fused_steps],
-                    const double (&depths)[fused_steps]) {
+void add_fused_steps(const ConvolutionKernels& kernels, Values& runoff, const Values& unit,
+                     const size_t (&at)[fused_steps], const double (&depths)[fused_steps]) {
     const size_t m = unit.size();
     double* q = runoff.data();
     const double* u = unit.data();
     const size_t first = at[0];
     const size_t last = at[fused_steps - 1];
-    for (size_t r = 0; r < fused_steps; ++r) add_scaled(q + at[r], u, last - at[r], depths[r]);
-    add_scaled_four(q + last, u + (last - at[0]), u + (last - at[1]), u + (last - at[2]),
-                    u + (last - at[3]), first + m - last, depths);
+    const double* units[fused_steps];
     for (size_t r = 0; r < fused_steps; ++r) {
-        add_scaled(q + first + m, u + (first + m - at[r]), at[r] - first, depths[r]);
+        kernels.add_scaled(q + at[r], u, last - at[r], depths[r]);
+        units[r] = u + (last - at[r]);
+    }
+    kernels.add_scaled_fused(q + last, units, first + m - last, depths);
+    for (size_t r = 0; r < fused_steps; ++r) {
+        kernels.add_scaled(q + first + m, u + (first + m - at[r]), at[r] - first, depths[r]);
     }
 }
 
@@ -346,6 +443,7 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
     Values unit = borrowed_unit(key);
     runoff.data = zeroed_values(excess.size() + unit.size() - 1);
     const size_t m = unit.size();
+    const ConvolutionKernels& kernels = convolution_kernels();
     InterruptCountdown countdown;
     size_t at[fused_steps];
     double depths[fused_steps];
@@ -357,12 +455,12 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
         ++gathered;
         if (gathered == fused_steps && at[fused_steps - 1] - at[0] < m) {
             countdown.add(m * fused_steps);
-            add_four_steps(runoff.data, unit, at, depths);
+            add_fused_steps(kernels, runoff.data, unit, at, depths);
             gathered = 0;
         } else if (gathered == fused_steps) {
             // Too far apart to share a sweep: the first goes alone, the others wait.
             countdown.add(m);
-            add_scaled(runoff.data.data() + at[0], unit.data(), m, depths[0]);
+            kernels.add_scaled(runoff.data.data() + at[0], unit.data(), m, depths[0]);
             for (size_t r = 1; r < fused_steps; ++r) {
                 at[r - 1] = at[r];
                 depths[r - 1] = depths[r];
@@ -371,7 +469,7 @@ ContinuousSeries run_clark_uh(const IncrementalSeries& rainfall, double basin_ar
         }
     }
     for (size_t r = 0; r < gathered; ++r) {
-        add_scaled(runoff.data.data() + at[r], unit.data(), m, depths[r]);
+        kernels.add_scaled(runoff.data.data() + at[r], unit.data(), m, depths[r]);
     }
     give_back_unit(key, std::move(unit));
     return runoff;
