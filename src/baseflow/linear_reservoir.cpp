@@ -30,11 +30,13 @@ void check_fraction_sum(const NamedMap<LinearReservoir>& reservoirs) {
     }
 }
 
-// One layer during a run: its weights, its chain's place in the shared state and its outflow.
+// One layer during a run: its weights, its start, its chain's place in the state of the long
+// chains (a short one is held in registers) and its outflow.
 struct LayerRun {
     double gw_fraction;
     double inflow_weight;
     double storage_weight;
+    double initial_q;
     size_t first_reservoir;
     size_t reservoir_count;
     Values outflow;
@@ -56,6 +58,7 @@ LayerRun prepare_layer(const LinearReservoir& layer, double dt_h, double half,
     LayerRun run{layer.gw_fraction,
                  inflow_weight,
                  1.0 - inflow_weight,
+                 layer.initial_q,
                  first_reservoir,
                  static_cast<size_t>(layer.num_reservoir),
                  {}};
@@ -96,13 +99,12 @@ struct ShortChain {
     double* outflow;
 };
 
-ShortChain short_chain(LayerRun& run, const Values& state) {
+// Every reservoir of a chain starts at the layer's initial discharge.
+ShortChain short_chain(LayerRun& run) {
     ShortChain chain{
         run.gw_fraction,   run.inflow_weight, run.storage_weight, run.reservoir_count, {},
         run.outflow.data()};
-    for (size_t j = 0; j < run.reservoir_count; ++j) {
-        chain.state[j] = state[run.first_reservoir + j];
-    }
+    for (size_t j = 0; j < run.reservoir_count; ++j) chain.state[j] = run.initial_q;
     return chain;
 }
 
@@ -171,10 +173,10 @@ template <bool Pair, bool First>
 
 // Routes one layer with a short chain, or two (`Pair`), polling between blocks.
 template <bool Pair, bool First>
-void route_short_chains(LayerRun& first, LayerRun* second, const Values& rain, const Values& state,
-                        Values& total, double dt_h, double discharge_factor) {
-    ShortChain a = short_chain(first, state);
-    ShortChain b = Pair ? short_chain(*second, state) : ShortChain{};
+void route_short_chains(LayerRun& first, LayerRun* second, const Values& rain, Values& total,
+                        double dt_h, double discharge_factor) {
+    ShortChain a = short_chain(first);
+    ShortChain b = Pair ? short_chain(*second) : ShortChain{};
     in_blocks(rain.size(), steps_between_polls, [&](size_t begin, size_t end) {
         route_short_block<Pair, First>(a, &b, rain.data(), total.data(), begin, end, dt_h,
                                        discharge_factor);
@@ -183,11 +185,11 @@ void route_short_chains(LayerRun& first, LayerRun* second, const Values& rain, c
 
 template <bool Pair>
 void route_short_chains(bool first_layers, LayerRun& first, LayerRun* second, const Values& rain,
-                        const Values& state, Values& total, double dt_h, double discharge_factor) {
+                        Values& total, double dt_h, double discharge_factor) {
     if (first_layers) {
-        route_short_chains<Pair, true>(first, second, rain, state, total, dt_h, discharge_factor);
+        route_short_chains<Pair, true>(first, second, rain, total, dt_h, discharge_factor);
     } else {
-        route_short_chains<Pair, false>(first, second, rain, state, total, dt_h, discharge_factor);
+        route_short_chains<Pair, false>(first, second, rain, total, dt_h, discharge_factor);
     }
 }
 
@@ -240,14 +242,16 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
     const Values& rain = rainfall.data;
     const size_t n = rain.size();
 
-    // Every layer is checked and given its reservoirs in order, each reservoir starting at
-    // the layer's initial discharge; a chain long enough to take time fills between polls.
+    // Every layer is checked in order. A chain too long for registers gets its reservoirs in
+    // the state of the long chains, each starting at the layer's initial discharge; one long
+    // enough to take time fills between polls.
     std::vector<LayerRun> runs;
     runs.reserve(reservoirs.size());
     Values state;
     for (const auto& [name, layer] : reservoirs) {
         runs.push_back(prepare_layer(layer, dt_h, half, state.size(), n));
         const size_t count = runs.back().reservoir_count;
+        if (count <= register_chain) continue;
         if (count > state.max_size() - state.size()) throw std::bad_alloc();
         state.reserve(state.size() + count);
         in_blocks(count, interrupt_interval, [&](size_t begin, size_t end) {
@@ -265,12 +269,10 @@ Baseflow route_linear_reservoirs(double basin_area, const IncrementalSeries& rai
             route_long_chain(first, run, rain, state, total, dt_h, discharge_factor);
             k += 1;
         } else if (k + 1 < runs.size() && runs[k + 1].reservoir_count <= register_chain) {
-            route_short_chains<true>(first, run, &runs[k + 1], rain, state, total, dt_h,
-                                     discharge_factor);
+            route_short_chains<true>(first, run, &runs[k + 1], rain, total, dt_h, discharge_factor);
             k += 2;
         } else {
-            route_short_chains<false>(first, run, nullptr, rain, state, total, dt_h,
-                                      discharge_factor);
+            route_short_chains<false>(first, run, nullptr, rain, total, dt_h, discharge_factor);
             k += 1;
         }
     }
