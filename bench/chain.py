@@ -32,12 +32,14 @@ kge = hydrokit.metrics.calculate_kge
 
 def lean_scores(parameter_sets, storms):
     """The chain with nothing made twice: each storm's series once, each set's durations and
-    layer once, results read as numpy views, arrays passed where a call takes them."""
+    layer once, results read as numpy views, the simulated series scored through a memoryview,
+    arrays passed where a call takes them and plain floats where it takes a number."""
     area, before, window = ensemble.AREA_ACRES, ensemble.BASEFLOW_BEFORE_STORM_CFS, \
         ensemble.WINDOW_STEPS
     gauged = [(IncrementalTimeSeries(storm["rain"], STEP, "rainfall"), storm["observed"])
               for storm in storms]
     flow = np.empty(window)
+    later = flow[1:]
     scores = []
     for (initial, most, rate, tc_hours, storage_hours, fraction, k_hours,
          x) in parameter_sets:
@@ -50,10 +52,10 @@ def lean_scores(parameter_sets, storms):
             surface = np.asarray(clark(losses.excess, area, tc, storage))
             total = np.asarray(baseflow(area, losses.loss, layers)[0])
             # Runoff value t is the flow at t hours, baseflow value t at t + 1.
-            np.add(surface[1:window], total[:-1], out=flow[1:])
-            flow[0] = surface[0] + before
-            routed = route(ContinuousTimeSeries(flow, STEP, "discharge"), k, x, 1, flow[0])
-            row.append(kge(np.asarray(routed), observed))
+            np.add(surface[1:window], total[:-1], out=later)
+            flow[0] = start = float(surface[0]) + before
+            routed = route(ContinuousTimeSeries(flow, STEP, "discharge"), k, x, 1, start)
+            row.append(kge(memoryview(routed), observed))
         scores.append(row)
     return scores
 
