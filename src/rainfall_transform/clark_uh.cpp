@@ -39,9 +39,9 @@ constexpr size_t translation_block = size_t{1} << 15;
 // The convolution adds U[j] * depth to Q[i + j] for every rain step i in ascending order,
 // each element on its own in the written order (no fused multiply-add), so vector lanes of any
 // width give the same values as the scalar loop. Each instruction set gets lanes of its own
-// vector unit's width, chosen once when the convolution first runs: lanes wider than the unit
-// would be split in two by the compiler and stored through the stack, which cost the
-// convolution a third of its time on AVX2.
+// vector unit's width, chosen once when the convolution first runs: the compiler splits lanes
+// wider than the unit and stores them through the stack, which cost the convolution a third
+// of its time on AVX2.
 #if defined(HYDROKIT_VECTOR_TYPES)
 using Double2 = double __attribute__((vector_size(16)));
 using Double4 = double __attribute__((vector_size(32)));
@@ -175,17 +175,20 @@ void add_scaled_fused_baseline(double* runoff, const double* const (&units)[fuse
 }
 #endif
 
-// The widest vector unit of this machine's that the library was built for.
+// The widest vector unit of this machine's that the library was built for, as Muskingum
+// routing finds it.
 const ConvolutionKernels& convolution_kernels() {
     static const ConvolutionKernels chosen = [] {
+        switch (widest_routing_lanes()) {
 #if defined(HYDROKIT_X86_KERNELS)
-        if (__builtin_cpu_supports("avx512f")) {
-            return ConvolutionKernels{add_scaled_avx512, add_scaled_fused_avx512};
-        }
-        if (__builtin_cpu_supports("avx2")) {
-            return ConvolutionKernels{add_scaled_avx2, add_scaled_fused_avx2};
-        }
+            case RoutingLanes::avx512:
+                return ConvolutionKernels{add_scaled_avx512, add_scaled_fused_avx512};
+            case RoutingLanes::avx2:
+                return ConvolutionKernels{add_scaled_avx2, add_scaled_fused_avx2};
 #endif
+            case RoutingLanes::scalar:
+                break;
+        }
         return ConvolutionKernels{add_scaled_baseline, add_scaled_fused_baseline};
     }();
     return chosen;
