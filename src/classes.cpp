@@ -19,8 +19,8 @@ PyTypeObject* create_class(const ClassDescription& description, int basic_size,
         {Py_tp_doc, const_cast<char*>(description.doc)},
         {Py_tp_del, reinterpret_cast<void*>(end_value)},
     };
-    if (description.constructor) {
-        slots.push_back({Py_tp_new, reinterpret_cast<void*>(description.constructor)});
+    if (description.constructor.by_new) {
+        slots.push_back({Py_tp_new, reinterpret_cast<void*>(description.constructor.by_new)});
     }
     if (description.methods) slots.push_back({Py_tp_methods, description.methods});
     if (description.attributes) slots.push_back({Py_tp_getset, description.attributes});
@@ -33,7 +33,9 @@ PyTypeObject* create_class(const ClassDescription& description, int basic_size,
                         static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | description.flags),
                         slots.data()};
     PyObject* type = PyType_FromSpec(&spec);
-    if (type == nullptr) {
+    if (type != nullptr) {
+        reinterpret_cast<PyTypeObject*>(type)->tp_vectorcall = description.constructor.by_call;
+    } else {
         PyObject* cause = PyErr_GetRaisedException();
         std::string class_name = description.name;
         class_name = class_name.substr(class_name.rfind('.') + 1);

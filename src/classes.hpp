@@ -63,12 +63,20 @@ void end_value(PyObject* self) {
     if (instance->constructed) instance->value.~T();
 }
 
+// How Python makes an instance: `by_call` when the class itself is called, by the vectorcall
+// protocol, with no argument tuple made; `by_new` for `Class.__new__(cls, ...)` and for calls
+// of subclasses. Both null when Python may not instantiate the class.
+struct Constructor {
+    newfunc by_new = nullptr;
+    vectorcallfunc by_call = nullptr;
+};
+
 // The static description of one class. The arrays it points to live as long as the process.
 struct ClassDescription {
     const char* name;  // "builtins.<Class>": every class shows the module "builtins"
     const char* doc;
     unsigned long flags;  // on top of Py_TPFLAGS_DEFAULT
-    newfunc constructor;  // null when Python may not instantiate the class
+    Constructor constructor;
     PyMethodDef* methods;
     PyGetSetDef* attributes;
     // The buffer protocol, for the classes that export their values.

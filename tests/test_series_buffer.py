@@ -62,21 +62,27 @@ def test_data_still_returns_a_new_list(make_series):
     assert series.data == [1.0, 2.0] and np.asarray(series).tolist() == [1.0, 2.0]
 
 
-def test_unconstructed_series_exports_nothing():
+def test_classes_with_replaced_constructors():
     # Replacing __new__ cannot be undone on a built-in type, so the class is spoiled in a
-    # process of its own.
+    # process of its own. A call of the class then runs what Python code put there, as does
+    # one after an __init__ was added.
     script = textwrap.dedent("""
+        from datetime import timedelta
         from hydrokit import utils
         for cls in (utils.ContinuousTimeSeries, utils.IncrementalTimeSeries):
-            cls.__new__ = staticmethod(lambda c, *args: object.__new__(c))
+            cls.__init__ = lambda self, *args, **kwargs: print(len(args), sorted(kwargs))
+            print(list(memoryview(cls([2.0], timedelta(hours=1), kind="rainfall"))))
+            cls.__new__ = staticmethod(lambda c, *args, **kwargs: object.__new__(c))
             try:
-                memoryview(cls())
+                memoryview(cls(kind="rainfall"))
             except TypeError as error:
                 print(error)
     """)
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
                             timeout=60)
     assert result.stdout.splitlines() == [
+        "2 ['kind']", "[2.0]", "0 ['kind']",
         "'ContinuousTimeSeries' object was not initialized by its constructor",
+        "2 ['kind']", "[2.0]", "0 ['kind']",
         "'IncrementalTimeSeries' object was not initialized by its constructor",
     ], result.stderr

@@ -1,6 +1,7 @@
 #include "baseflow/linear_reservoir_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 #include "unlocked.hpp"
 #include "utils/time_series_py.hpp"
 
@@ -11,16 +12,13 @@ namespace {
 constexpr auto reservoir_parameters = signature("LinearReservoir.__new__()", 3, "k_duration",
                                                 "gw_fraction", "initial_q", "num_reservoir");
 
-PyObject* reservoir_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = reservoir_parameters.bind(args, kwargs);
-        const Timedelta k_duration = arguments.get<Timedelta>(0);
-        const double gw_fraction = arguments.get<double>(1);
-        const double initial_q = arguments.get<double>(2);
-        const uint64_t num_reservoir = arguments.get_or<uint64_t>(3, 1);
-        return wrap_value(type, make_linear_reservoir(k_duration.duration(), gw_fraction, initial_q,
-                                                      num_reservoir));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<4>& arguments) {
+    const Timedelta k_duration = arguments.get<Timedelta>(0);
+    const double gw_fraction = arguments.get<double>(1);
+    const double initial_q = arguments.get<double>(2);
+    const uint64_t num_reservoir = arguments.get_or<uint64_t>(3, 1);
+    return wrap_value(
+        type, make_linear_reservoir(k_duration.duration(), gw_fraction, initial_q, num_reservoir));
 }
 
 PyObject* get_k_duration(PyObject* self, void*) {
@@ -52,7 +50,7 @@ const ClassDescription reservoir_class = {
     "Chaining `num_reservoir` reservoirs in series produces a more peaked,\n"
     "delayed response.",
     0,
-    reservoir_new,
+    constructor<reservoir_parameters, new_instance>,
     nullptr,
     reservoir_attributes,
 };

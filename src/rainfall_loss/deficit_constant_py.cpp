@@ -23,7 +23,7 @@ const ClassDescription result_class = {
     "builtins.DeficitConstantResult",
     "Results from the deficit-and-constant rainfall loss model.",
     Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    nullptr,
+    {},
     nullptr,
     result_attributes,
 };

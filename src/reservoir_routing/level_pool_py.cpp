@@ -64,7 +64,7 @@ const ClassDescription description = {
     "builtins.LevelPoolResult",
     "Results from a level pool routing simulation.",
     Py_TPFLAGS_BASETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    nullptr,
+    {},
     nullptr,
     attributes,
 };

@@ -2,6 +2,7 @@
 
 #include "arguments.hpp"
 #include "buffer_export.hpp"
+#include "constructor.hpp"
 #include "unlocked.hpp"
 
 namespace hydrokit::py {
@@ -10,9 +11,7 @@ namespace {
 
 // Construction is the same for both classes; only the label of the argument errors differs.
 template <class Series>
-Ref construct(PyTypeObject* type, const Signature<3>& parameters, PyObject* args,
-              PyObject* kwargs) {
-    auto arguments = parameters.bind(args, kwargs);
+Ref construct(PyTypeObject* type, const Arguments<3>& arguments) {
     Series series;
     series.data = arguments.template get<Values>(0);
     const Timedelta step = arguments.template get<Timedelta>(1);
@@ -54,11 +53,6 @@ PyGetSetDef series_attributes[] = {
 constexpr auto continuous_parameters =
     signature("ContinuousTimeSeries.__new__()", 3, "data", "time_step", "kind");
 
-PyObject* continuous_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded(
-        [&] { return construct<ContinuousSeries>(type, continuous_parameters, args, kwargs); });
-}
-
 PyObject* continuous_total_duration(PyObject* self, PyObject*) {
     return guarded([&] { return to_python(value_of<ContinuousSeries>(self).span()); });
 }
@@ -77,7 +71,7 @@ const ClassDescription continuous_class = {
     "Total duration spans first to last point: `time_step * (len(data) - 1)`.\n"
     "Supports linear interpolation between points.",
     Py_TPFLAGS_BASETYPE,
-    continuous_new,
+    constructor<continuous_parameters, construct<ContinuousSeries>>,
     continuous_methods,
     series_attributes<ContinuousSeries>,
     get_buffer<ContinuousSeries>,
@@ -90,11 +84,6 @@ constexpr auto incremental_parameters =
     signature("IncrementalTimeSeries.__new__()", 3, "data", "time_step", "kind");
 constexpr auto disaggregate_parameters =
     signature("IncrementalTimeSeries.disaggregate()", 1, "target_step");
-
-PyObject* incremental_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded(
-        [&] { return construct<IncrementalSeries>(type, incremental_parameters, args, kwargs); });
-}
 
 PyObject* incremental_total_duration(PyObject* self, PyObject*) {
     return guarded([&] { return to_python(value_of<IncrementalSeries>(self).total_duration()); });
@@ -130,7 +119,7 @@ const ClassDescription incremental_class = {
     "Total duration spans all intervals: `time_step * len(data)`.\n"
     "Supports disaggregation to a finer time step.",
     Py_TPFLAGS_BASETYPE,
-    incremental_new,
+    constructor<incremental_parameters, construct<IncrementalSeries>>,
     incremental_methods,
     series_attributes<IncrementalSeries>,
     get_buffer<IncrementalSeries>,

@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/constant_discharge_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 
 namespace hydrokit::py {
 
@@ -11,15 +12,12 @@ using Outlet = ConstantDischargeInfo;
 constexpr auto constructor_parameters = signature("ConstantDischargeInfo.__new__()", 1, "discharge",
                                                   "minimum_elevation", "maximum_elevation");
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = constructor_parameters.bind(args, kwargs);
-        Outlet outlet{};
-        outlet.discharge = arguments.get<double>(0);
-        outlet.minimum_elevation = arguments.get_optional<double>(1);
-        outlet.maximum_elevation = arguments.get_optional<double>(2);
-        return wrap_value(type, std::move(outlet));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<3>& arguments) {
+    Outlet outlet{};
+    outlet.discharge = arguments.get<double>(0);
+    outlet.minimum_elevation = arguments.get_optional<double>(1);
+    outlet.maximum_elevation = arguments.get_optional<double>(2);
+    return wrap_value(type, std::move(outlet));
 }
 
 PyGetSetDef attributes[] = {
@@ -40,7 +38,7 @@ const ClassDescription description = {
     "elevation bounds. When the reservoir elevation is outside the specified\n"
     "range, the outlet releases zero flow.",
     Py_TPFLAGS_BASETYPE,
-    construct,
+    constructor<constructor_parameters, new_instance>,
     nullptr,
     attributes,
 };

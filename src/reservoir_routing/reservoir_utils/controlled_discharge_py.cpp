@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/controlled_discharge_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_discharge_py.hpp"
 
 namespace hydrokit::py {
@@ -13,16 +14,13 @@ constexpr auto constructor_parameters =
     signature("ControlledDischargeInfo.__new__()", 1, "elevation_discharge", "minimum_elevation",
               "maximum_elevation", "maximum_release");
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = constructor_parameters.bind(args, kwargs);
-        auto curve = arguments.get<ElevationDischarge>(0);
-        auto minimum_elevation = arguments.get_optional<double>(1);
-        auto maximum_elevation = arguments.get_optional<double>(2);
-        auto maximum_release = arguments.get_optional<double>(3);
-        return wrap_value(type, Outlet::normalised(std::move(curve), minimum_elevation,
-                                                   maximum_elevation, maximum_release));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<4>& arguments) {
+    auto curve = arguments.get<ElevationDischarge>(0);
+    auto minimum_elevation = arguments.get_optional<double>(1);
+    auto maximum_elevation = arguments.get_optional<double>(2);
+    auto maximum_release = arguments.get_optional<double>(3);
+    return wrap_value(type, Outlet::normalised(std::move(curve), minimum_elevation,
+                                               maximum_elevation, maximum_release));
 }
 
 PyGetSetDef attributes[] = {
@@ -49,7 +47,7 @@ const ClassDescription description = {
     "The `minimum_elevation` defaults to the lowest elevation in the rating curve\n"
     "if not provided, ensuring no negative-elevation lookups occur.",
     Py_TPFLAGS_BASETYPE,
-    construct,
+    constructor<constructor_parameters, new_instance>,
     nullptr,
     attributes,
 };

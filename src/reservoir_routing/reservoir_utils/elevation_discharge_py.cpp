@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/elevation_discharge_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 
 namespace hydrokit::py {
 
@@ -9,14 +10,11 @@ namespace {
 constexpr auto constructor_parameters =
     signature("ElevationDischarge.__new__()", 2, "elevation", "discharge");
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = constructor_parameters.bind(args, kwargs);
-        auto elevation = arguments.get<Values>(0);
-        auto discharge = arguments.get<Values>(1);
-        return wrap_value(type,
-                          ElevationDischarge::checked(std::move(elevation), std::move(discharge)));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<2>& arguments) {
+    auto elevation = arguments.get<Values>(0);
+    auto discharge = arguments.get<Values>(1);
+    return wrap_value(type,
+                      ElevationDischarge::checked(std::move(elevation), std::move(discharge)));
 }
 
 PyGetSetDef attributes[] = {
@@ -38,7 +36,7 @@ const ClassDescription description = {
     "* `discharge` - Discharge values in ascending order, each corresponding\n"
     "  to the paired elevation (e.g., cfs).",
     Py_TPFLAGS_BASETYPE,
-    construct,
+    constructor<constructor_parameters, new_instance>,
     nullptr,
     attributes,
 };

@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/elevation_storage_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 
 namespace hydrokit::py {
 
@@ -12,14 +13,10 @@ constexpr auto get_storage_parameters = signature("ElevationStorage.get_storage(
 constexpr auto get_elevation_parameters =
     signature("ElevationStorage.get_elevation()", 1, "storage");
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = constructor_parameters.bind(args, kwargs);
-        auto elevation = arguments.get<Values>(0);
-        auto storage = arguments.get<Values>(1);
-        return wrap_value(type,
-                          ElevationStorage::checked(std::move(elevation), std::move(storage)));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<2>& arguments) {
+    auto elevation = arguments.get<Values>(0);
+    auto storage = arguments.get<Values>(1);
+    return wrap_value(type, ElevationStorage::checked(std::move(elevation), std::move(storage)));
 }
 
 PyObject* get_storage(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -79,7 +76,7 @@ const ClassDescription description = {
     "* `storage` - Sorted unique storage values in ascending order, each\n"
     "  corresponding to the paired elevation.",
     Py_TPFLAGS_BASETYPE,
-    construct,
+    constructor<constructor_parameters, new_instance>,
     methods,
     attributes,
 };

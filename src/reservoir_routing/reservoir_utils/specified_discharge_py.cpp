@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/specified_discharge_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 #include "utils/time_series_py.hpp"
 
 namespace hydrokit::py {
@@ -13,16 +14,13 @@ constexpr auto constructor_parameters =
     signature("SpecifiedDischargeInfo.__new__()", 1, "discharge", "minimum_elevation",
               "maximum_elevation", "maximum_release");
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = constructor_parameters.bind(args, kwargs);
-        Outlet outlet;
-        outlet.discharge = arguments.get<ContinuousSeries>(0);
-        outlet.minimum_elevation = arguments.get_optional<double>(1);
-        outlet.maximum_elevation = arguments.get_optional<double>(2);
-        outlet.maximum_release = arguments.get_optional<double>(3);
-        return wrap_value(type, std::move(outlet));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<4>& arguments) {
+    Outlet outlet;
+    outlet.discharge = arguments.get<ContinuousSeries>(0);
+    outlet.minimum_elevation = arguments.get_optional<double>(1);
+    outlet.maximum_elevation = arguments.get_optional<double>(2);
+    outlet.maximum_release = arguments.get_optional<double>(3);
+    return wrap_value(type, std::move(outlet));
 }
 
 PyGetSetDef attributes[] = {
@@ -42,7 +40,7 @@ const ClassDescription description = {
     "Discharge is read directly from a `ContinuousTimeSeries` at each simulation\n"
     "time step, optionally gated by elevation bounds and a maximum release cap.",
     Py_TPFLAGS_BASETYPE,
-    construct,
+    constructor<constructor_parameters, new_instance>,
     nullptr,
     attributes,
 };

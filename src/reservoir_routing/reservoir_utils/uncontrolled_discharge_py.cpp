@@ -1,6 +1,7 @@
 #include "reservoir_routing/reservoir_utils/uncontrolled_discharge_py.hpp"
 
 #include "arguments.hpp"
+#include "constructor.hpp"
 #include "reservoir_routing/reservoir_utils/elevation_discharge_py.hpp"
 
 namespace hydrokit::py {
@@ -12,14 +13,11 @@ using Outlet = UnControlledDischargeInfo;
 constexpr auto constructor_parameters =
     signature("UnControlledDischargeInfo.__new__()", 1, "elevation_discharge", "elevation_offset");
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return guarded([&] {
-        auto arguments = constructor_parameters.bind(args, kwargs);
-        Outlet outlet;
-        outlet.elevation_discharge = arguments.get<ElevationDischarge>(0);
-        outlet.elevation_offset = arguments.get_optional<double>(1);
-        return wrap_value(type, std::move(outlet));
-    });
+Ref new_instance(PyTypeObject* type, const Arguments<2>& arguments) {
+    Outlet outlet;
+    outlet.elevation_discharge = arguments.get<ElevationDischarge>(0);
+    outlet.elevation_offset = arguments.get_optional<double>(1);
+    return wrap_value(type, std::move(outlet));
 }
 
 PyGetSetDef attributes[] = {
@@ -41,7 +39,7 @@ const ClassDescription description = {
     "Zero discharge is returned when the (offset-adjusted) elevation is below\n"
     "the first entry in the rating curve.",
     Py_TPFLAGS_BASETYPE,
-    construct,
+    constructor<constructor_parameters, new_instance>,
     nullptr,
     attributes,
 };
