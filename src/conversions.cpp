@@ -296,6 +296,20 @@ std::string dict_key(PyObject* key) {
     return From<std::string>::convert(key);
 }
 
+Ref key_named(PyObject* names_of, Py_ssize_t& position, std::string_view name) {
+    PyObject* key;
+    PyObject* item;
+    if (PyDict_Next(names_of, &position, &key, &item) && PyUnicode_CheckExact(key)) {
+        Py_ssize_t size;
+        const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+        if (text != nullptr && std::string_view(text, static_cast<size_t>(size)) == name) {
+            return Ref::borrow(key);
+        }
+        PyErr_Clear();
+    }
+    return to_python(name);
+}
+
 std::string union_attempt_text(std::string_view union_name, std::string_view kind) {
     std::string text = "TypeError: failed to extract field " + std::string(union_name) +
                        "::" + std::string(kind) + ".0";

@@ -305,4 +305,23 @@ Ref to_python(NamedMap<T>&& entries) {
     return dict;
 }
 
+// The key for `name` in a dict made from `names_of`, whose keys the next entry's name was read
+// from: the caller's own key, met at `position` in `names_of`, when it is an exact `str` of the
+// same text (nothing made or hashed again); otherwise a new `str`.
+Ref key_named(PyObject* names_of, Py_ssize_t& position, std::string_view name);
+
+// As `to_python(NamedMap<T>&&)`, keyed as `names_of` is where it can be.
+template <class T>
+Ref to_python(NamedMap<T>&& entries, PyObject* names_of) {
+    Ref dict = Ref::steal(PyDict_New());
+    const CriticalSection section(names_of);
+    Py_ssize_t position = 0;
+    for (auto& [name, value] : entries) {
+        Ref key = key_named(names_of, position, name);
+        Ref item = to_python(std::move(value));
+        check(PyDict_SetItem(dict.get(), key.get(), item.get()));
+    }
+    return dict;
+}
+
 }  // namespace hydrokit::py

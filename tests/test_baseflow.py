@@ -382,6 +382,9 @@ def test_layers_with_the_same_name_are_one_layer():
     # The later "soil" replaces the earlier one in its place: 0.6 + 0.2 passes the fraction
     # check that 0.7 + 0.2 + 0.6 would fail, and the total is the sum of what is returned.
     assert list(layers) == ["soil", "deep"]
+    # An exact str key is returned as the caller's own object, a subclass's text as a new str.
+    assert [type(name) for name in layers] == [str, str]
+    assert list(layers)[1] is list(reservoirs)[1]
     soil = reference_layer([0.4, 0.0, 0.1], 3600, 5.0, 8 * 3600, 0.6, 2.0, 1)
     deep = reference_layer([0.4, 0.0, 0.1], 3600, 5.0, 50 * 3600, 0.2, 3.0, 1)
     assert layers["soil"].data == soil and layers["deep"].data == deep

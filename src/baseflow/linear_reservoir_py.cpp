@@ -74,7 +74,7 @@ PyObject* run_linear_reservoir(PyObject*, PyObject* const* args, Py_ssize_t narg
             return route_linear_reservoirs(basin_area, rainfall, reservoirs);
         });
         Ref total = to_python(std::move(baseflow.total));
-        Ref layers = to_python(std::move(baseflow.layers));
+        Ref layers = to_python(std::move(baseflow.layers), arguments.value(2));
         Ref pair = Ref::steal(PyTuple_New(2));
         PyTuple_SET_ITEM(pair.get(), 0, total.release());
         PyTuple_SET_ITEM(pair.get(), 1, layers.release());
