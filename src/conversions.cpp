@@ -302,10 +302,11 @@ Ref key_named(PyObject* names_of, Py_ssize_t& position, std::string_view name) {
     if (PyDict_Next(names_of, &position, &key, &item) && PyUnicode_CheckExact(key)) {
         Py_ssize_t size;
         const char* text = PyUnicode_AsUTF8AndSize(key, &size);
-        if (text != nullptr && std::string_view(text, static_cast<size_t>(size)) == name) {
+        if (text == nullptr) {
+            PyErr_Clear();
+        } else if (std::string_view(text, static_cast<size_t>(size)) == name) {
             return Ref::borrow(key);
         }
-        PyErr_Clear();
     }
     return to_python(name);
 }

@@ -293,16 +293,24 @@ Ref to_python(const NamedMap<T>& entries) {
     return dict;
 }
 
-// A new `dict` in the map's order, the values moved out of the map.
-template <class T>
-Ref to_python(NamedMap<T>&& entries) {
+// A new `dict` in the map's order, the values moved out of the map, each key made by
+// `key_for(name)`.
+template <class T, class KeyFor>
+Ref dict_moved_from(NamedMap<T>&& entries, KeyFor key_for) {
     Ref dict = Ref::steal(PyDict_New());
     for (auto& [name, value] : entries) {
-        Ref key = to_python(std::string_view(name));
+        Ref key = key_for(std::string_view(name));
         Ref item = to_python(std::move(value));
         check(PyDict_SetItem(dict.get(), key.get(), item.get()));
     }
     return dict;
+}
+
+// A new `dict` in the map's order, the values moved out of the map.
+template <class T>
+Ref to_python(NamedMap<T>&& entries) {
+    return dict_moved_from(std::move(entries),
+                           [](std::string_view name) { return to_python(name); });
 }
 
 // The key for `name` in a dict made from `names_of`, whose keys the next entry's name was read
@@ -313,15 +321,11 @@ Ref key_named(PyObject* names_of, Py_ssize_t& position, std::string_view name);
 // As `to_python(NamedMap<T>&&)`, keyed as `names_of` is where it can be.
 template <class T>
 Ref to_python(NamedMap<T>&& entries, PyObject* names_of) {
-    Ref dict = Ref::steal(PyDict_New());
     const CriticalSection section(names_of);
     Py_ssize_t position = 0;
-    for (auto& [name, value] : entries) {
-        Ref key = key_named(names_of, position, name);
-        Ref item = to_python(std::move(value));
-        check(PyDict_SetItem(dict.get(), key.get(), item.get()));
-    }
-    return dict;
+    return dict_moved_from(std::move(entries), [&](std::string_view name) {
+        return key_named(names_of, position, name);
+    });
 }
 
 }  // namespace hydrokit::py

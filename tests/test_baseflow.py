@@ -389,3 +389,12 @@ def test_layers_with_the_same_name_are_one_layer():
     deep = reference_layer([0.4, 0.0, 0.1], 3600, 5.0, 50 * 3600, 0.2, 3.0, 1)
     assert layers["soil"].data == soil and layers["deep"].data == deep
     assert total.data == [d + (s + 0.0) for s, d in zip(soil, deep)]
+
+
+def test_layers_after_a_merged_name_keep_their_own_names():
+    # The merge shifts the later layers against the dict's places: "top" meets the key "deep".
+    layer = LinearReservoir(HOUR * 8, 0.1, 1.0)
+    reservoirs = {SeparatelyHashedName("soil"): layer, SeparatelyHashedName("soil"): layer,
+                  "deep": layer, "top": layer}
+    _, layers = run_linear_reservoir(5.0, rain([0.4]), reservoirs)
+    assert list(layers) == ["soil", "deep", "top"]

@@ -11,7 +11,7 @@ namespace {
 
 // Construction is the same for both classes; only the label of the argument errors differs.
 template <class Series>
-Ref construct(PyTypeObject* type, const Arguments<3>& arguments) {
+Ref new_instance(PyTypeObject* type, const Arguments<3>& arguments) {
     Series series;
     series.data = arguments.template get<Values>(0);
     const Timedelta step = arguments.template get<Timedelta>(1);
@@ -71,7 +71,7 @@ const ClassDescription continuous_class = {
     "Total duration spans first to last point: `time_step * (len(data) - 1)`.\n"
     "Supports linear interpolation between points.",
     Py_TPFLAGS_BASETYPE,
-    constructor<continuous_parameters, construct<ContinuousSeries>>,
+    constructor<continuous_parameters, new_instance<ContinuousSeries>>,
     continuous_methods,
     series_attributes<ContinuousSeries>,
     get_buffer<ContinuousSeries>,
@@ -119,7 +119,7 @@ const ClassDescription incremental_class = {
     "Total duration spans all intervals: `time_step * len(data)`.\n"
     "Supports disaggregation to a finer time step.",
     Py_TPFLAGS_BASETYPE,
-    constructor<incremental_parameters, construct<IncrementalSeries>>,
+    constructor<incremental_parameters, new_instance<IncrementalSeries>>,
     incremental_methods,
     series_attributes<IncrementalSeries>,
     get_buffer<IncrementalSeries>,
